@@ -1,0 +1,167 @@
+#include "manifest/Escape.h"
+
+namespace manifest {
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Shared by the caption and name unescapes: |word| maps a word between "^" and ";" to its text,
+// or returns false for an unknown word.
+template <class WordFn>
+std::string caretUnescape(std::string_view text, WordFn word) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c != '^') {
+      out += c;
+      ++i;
+      continue;
+    }
+    if (i + 1 == text.size()) {  // a final caret stays
+      out += '^';
+      break;
+    }
+    const std::size_t end = text.find(';', i + 1);
+    if (end == std::string_view::npos) {  // no word end: the rest without the caret
+      out.append(text.substr(i + 1));
+      break;
+    }
+    const std::string_view w = text.substr(i + 1, end - i - 1);
+    if (!word(w, out)) {
+      out.append(w);
+      out += ';';
+    }
+    i = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+void appendXmlEscaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+}
+
+std::string xmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendXmlEscaped(out, text);
+  return out;
+}
+
+std::string percentEscape(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 0x01 && b <= 0x1F) || c == '%') {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string percentUnescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string captionEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == ':') out += "^2dot;";
+    else if (c == '^') out += "^up;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string captionUnescape(std::string_view text) {
+  return caretUnescape(text, [](std::string_view w, std::string& out) {
+    if (w == "up") out += '^';
+    else if (w == "2dot") out += ':';
+    else return false;
+    return true;
+  });
+}
+
+std::string nameEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '.': out += "^dot;"; break;
+      case ':': out += "^2dot;"; break;
+      case '@': out += "^at;"; break;
+      case '^': out += "^up;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string nameUnescape(std::string_view text) {
+  return caretUnescape(text, [](std::string_view w, std::string& out) {
+    if (w == "up") out += '^';
+    else if (w == "at") out += '@';
+    else if (w == "dot") out += '.';
+    else if (w == "2dot") out += ':';
+    else return false;
+    return true;
+  });
+}
+
+std::string joinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i) out += ':';
+    out += nameEscape(names[i]);
+  }
+  return out;
+}
+
+std::vector<std::string> splitNames(std::string_view text) {
+  std::vector<std::string> out;
+  if (text.empty()) return out;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t colon = text.find(':', start);
+    out.push_back(nameUnescape(text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start)));
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  return out;
+}
+
+}  // namespace manifest
