@@ -1,0 +1,1 @@
+#include "tools/kxff/command.h"
