@@ -1,0 +1,90 @@
+// The component object: one per browser window, called by the suite's browser extension through
+// IKXAgentClient and by the agent through the communication window.
+#pragma once
+
+#include <windows.h>
+
+#include "agentcomm/window/ffcomm.h"
+#include "include_extension/PageStateCache.h"
+#include "xpcom/IKXAgentClient.h"
+#include "xpcom/nsCOMPtr.h"
+#include "xpcom/nsIDOMDocument.h"
+
+class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentClient {
+ public:
+  CExtensionImpl();
+  ~CExtensionImpl();
+
+  // nsISupports. The count is not atomic: the component lives on the browser's main thread.
+  NS_IMETHOD QueryInterface(REFNSIID iid, void** result) override;
+  NS_IMETHOD_(PRUint32) AddRef() override;
+  NS_IMETHOD_(PRUint32) Release() override;
+
+  // IKXAgentClient.
+  NS_IMETHOD Initialize(nsISupports* unused) override;
+  NS_IMETHOD Uninitialize(nsISupports* unused) override;
+  NS_IMETHOD OnLoad(nsISupports* browser, nsISupports* document, nsISupports* unused) override;
+  NS_IMETHOD OnUnload(nsISupports* browser, nsISupports* document, nsISupports* unused) override;
+  NS_IMETHOD OnActivate(nsISupports* browser, nsISupports* document, nsISupports* unused) override;
+  NS_IMETHOD OnDeactivate(nsISupports* unused) override;
+  NS_IMETHOD OnProfileLink(nsISupports* browser, nsISupports* document, const nsAString& inURI,
+                           nsAString& outURI, PRBool* result) override;
+  NS_IMETHOD OnWindowLoad(nsISupports* browser, nsISupports* document, const nsAString& windowURI,
+                          PRBool* handled) override;
+  NS_IMETHOD OnWindowUnload(nsISupports* browser, nsISupports* document, const nsAString& windowURI,
+                            PRBool* handled) override;
+  NS_IMETHOD OnDOMNodeModified(nsISupports* node, PRBool* result) override;
+  NS_IMETHOD QuickLinkToProfileLink(const nsAString& inURI, nsAString& outURI) override;
+
+  // The eighteen request handlers; their bodies come with the request handling.
+  void onfillin(agentmsg::fillin_reply_context&) override {}
+  void onrequestaborted(const agentmsg::notice_requestaborted&) override {}
+  void onkxagentversion(const agentmsg::notice_kxaversion&) override {}
+  void onhighlight(const agentmsg::notice_highlightID&) override {}
+  void onsenddata(const agentmsg::notice_senddata&) override {}
+  void onchecklogon(agentmsg::checklogon_reply_context&) override {}
+  void onstarttraining() override {}
+  void oncacheupdated() override {}
+  void onreserved() override {}
+  void onaddprofile() override {}
+  void oneditprofile() override {}
+  void onstartFLM() override {}
+  void ondontprompttrainG() override {}
+  void ondontprompttrainL() override {}
+  void onshowiconsettings() override {}
+  void onrequestfillin() override {}
+  void onstarttrainingpsw() override {}
+  void onhelp() override {}
+
+  // The page questions; recognition answers them.
+  bool thepage_is_trained() override { return false; }
+  bool thescreen_is_passwordchange() override { return false; }
+  bool thepage_is_goodforlogon() override { return false; }
+  void thepage_manifestoptions(std::wstring& iconkey, std::wstring& iconlocation) override {
+    iconkey.clear();
+    iconlocation.clear();
+  }
+
+  bool agent_ready() const { return m_agentReady; }
+  nsIDOMDocument* active_document() const { return m_activeDocument.get(); }
+
+ private:
+  void startup();
+  void shutdown();
+  void pageload(nsISupports* browser, nsISupports* document);
+  void pageunload(nsISupports* document);
+  void deactivate();
+  void activate(nsISupports* browser, nsISupports* document);
+  void windowload(nsISupports* browser, nsISupports* document, const nsAString& windowURI, PRBool* handled);
+  void windowunload(nsISupports* browser, nsISupports* document, PRBool* handled);
+  void domnodemodified(nsISupports* node, PRBool* result);
+
+  nsCOMPtr<nsIDOMDocument> m_activeDocument;
+  bool m_agentReady = false;
+  kxext::CRequestTable m_requests;
+  kxext::CPageStateCache m_pageStates;
+  PRUint32 m_refCount = 0;
+};
+
+// The class-ID entry's constructor.
+nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** result);
