@@ -58,7 +58,10 @@ HWND find_agent_window() {
 
 ffcomm_t::ffcomm_t() : feedback_(std::make_unique<feedback_window_t>()) {}
 
-ffcomm_t::~ffcomm_t() { destroy_window(); }
+ffcomm_t::~ffcomm_t() {
+  // A component released without Uninitialize still takes its window down.
+  if (comm_) destroy_window();
+}
 
 bool ffcomm_t::createwindow(HWND browser) {
   KXSCOPE("ffwin::createwindow");
