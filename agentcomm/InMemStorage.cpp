@@ -1,0 +1,535 @@
+#include "agentcomm/InMemStorage.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace serialization::StorageNamed::InMemStorageSpace {
+
+static_assert(std::endian::native == std::endian::little,
+              "values are stored as their in-memory bytes, which the block format fixes as little-endian");
+
+namespace {
+
+// Sizes add up in 64 bits and saturate: an entry that does not fit 32 bits cannot be saved.
+std::uint32_t saturate(std::uint64_t n) {
+  return n > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                       : static_cast<std::uint32_t>(n);
+}
+
+bool write_byte(running_ptr& cursor, std::uint8_t b) {
+  if (cursor.remaining() < 1) return false;
+  *cursor.current() = b;
+  return cursor.advance(1);
+}
+
+bool write_bytes(running_ptr& cursor, const void* bytes, std::uint32_t n) {
+  if (cursor.remaining() < n) return false;
+  if (n) std::memcpy(cursor.current(), bytes, n);
+  return cursor.advance(n);
+}
+
+// The entry at the cursor when its type byte is |type|: the byte is consumed.
+bool take_type(const_running_ptr& cursor, std::uint8_t type) {
+  return cursor.remaining() >= 1 && *cursor.current() == type && cursor.advance(1);
+}
+
+bool read_byte(const_running_ptr& cursor, std::uint8_t& b) {
+  if (cursor.remaining() < 1) return false;
+  b = *cursor.current();
+  return cursor.advance(1);
+}
+
+// A packed length followed by that many bytes, checked against what is left before anything is
+// allocated.
+bool read_payload(const_running_ptr& cursor, CMemoryObjectEx& payload) {
+  std::uint32_t length = 0;
+  if (!read_packed(cursor, length) || length > cursor.remaining()) return false;
+  if (!payload.assign(cursor.current(), length)) return false;
+  return cursor.advance(length);
+}
+
+entry_ptr make_entry(std::uint8_t type) {
+  switch (type) {
+    case entry_section: return std::make_shared<CSSection>();
+    case entry_value: return std::make_shared<CSValue>();
+    case entry_sections_array: return std::make_shared<CSSectionsArray>();
+    case entry_values_array: return std::make_shared<CSValuesArray>();
+    default: return nullptr;
+  }
+}
+
+bool name_less(const CSSection::item_t& item, std::string_view name) { return std::string_view(item.name) < name; }
+
+}  // namespace
+
+// --- CSSection ---
+
+std::uint32_t CSSection::size() const {
+  std::uint64_t n = 1 + packed_width(items_.size());
+  for (const item_t& item : items_) n += item.name.size() + 1 + item.entry->size();
+  return saturate(n);
+}
+
+std::uint32_t CSSection::write(running_ptr& cursor) const {
+  const std::uint32_t before = cursor.remaining();
+  if (write_byte(cursor, entry_section) && write_packed(cursor, items_.size())) {
+    for (const item_t& item : items_) {
+      if (!write_bytes(cursor, item.name.c_str(), static_cast<std::uint32_t>(item.name.size() + 1))) break;
+      item.entry->write(cursor);
+    }
+  }
+  return before - cursor.remaining();
+}
+
+std::uint32_t CSSection::read(const_running_ptr& cursor) {
+  const std::uint32_t before = cursor.remaining();
+  if (!take_type(cursor, entry_section)) return 0;
+  items_.clear();
+  std::uint32_t count = 0;
+  if (!read_packed(cursor, count)) {
+    cursor.stop();
+    return before - cursor.remaining();
+  }
+  if (count > 0 && cursor.depth >= max_nesting) {
+    cursor.stop();
+    return before - cursor.remaining();
+  }
+  ++cursor.depth;
+  // The smallest entry (a one-letter name and an empty section) takes 4 bytes: the count is trusted
+  // only that far.
+  items_.reserve(std::min<std::uint32_t>(count, cursor.remaining() / 4));
+  bool ordered = true;
+  // Every element takes at least two bytes, so the count cannot run the loop past the block.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto* name = reinterpret_cast<const char*>(cursor.current());
+    const void* nul = std::memchr(name, 0, cursor.remaining());
+    if (!nul) {
+      cursor.stop();
+      break;
+    }
+    const auto name_length = static_cast<std::uint32_t>(static_cast<const char*>(nul) - name);
+    cursor.advance(name_length + 1);
+    entry_ptr entry = cursor.remaining() ? make_entry(*cursor.current()) : nullptr;
+    if (!entry) {
+      cursor.stop();
+      break;
+    }
+    entry->read(cursor);
+    if (!items_.empty() && !(std::string_view(items_.back().name) < std::string_view(name, name_length)))
+      ordered = false;
+    items_.push_back({std::string(name, name_length), std::move(entry)});
+  }
+  --cursor.depth;
+  if (!ordered) {
+    // A peer's names out of order or repeated: order them, the last one read of a name wins.
+    std::stable_sort(items_.begin(), items_.end(),
+                     [](const item_t& a, const item_t& b) { return a.name < b.name; });
+    std::vector<item_t> unique;
+    unique.reserve(items_.size());
+    for (item_t& item : items_) {
+      if (!unique.empty() && unique.back().name == item.name)
+        unique.back() = std::move(item);
+      else
+        unique.push_back(std::move(item));
+    }
+    items_ = std::move(unique);
+  }
+  return before - cursor.remaining();
+}
+
+std::vector<CSSection::item_t>::iterator CSSection::lower_bound(std::string_view name) {
+  return std::lower_bound(items_.begin(), items_.end(), name, name_less);
+}
+
+ISSectionEntry* CSSection::find(std::string_view name) const {
+  auto it = std::lower_bound(items_.begin(), items_.end(), name, name_less);
+  return it != items_.end() && it->name == name ? it->entry.get() : nullptr;
+}
+
+void CSSection::set(std::string_view name, entry_ptr entry) {
+  auto it = lower_bound(name);
+  if (it != items_.end() && it->name == name)
+    it->entry = std::move(entry);
+  else
+    items_.insert(it, {std::string(name), std::move(entry)});
+}
+
+bool CSSection::erase(std::string_view name) {
+  auto it = lower_bound(name);
+  if (it == items_.end() || it->name != name) return false;
+  items_.erase(it);
+  return true;
+}
+
+// --- CSValue ---
+
+std::uint32_t CSValue::size() const {
+  const std::uint32_t length = payload.size();
+  return saturate(std::uint64_t{2} + packed_width(length) + length);
+}
+
+std::uint32_t CSValue::write(running_ptr& cursor) const {
+  const std::uint32_t before = cursor.remaining();
+  std::uint32_t length = 0;
+  const std::uint8_t* bytes = payload.data(&length);
+  (void)(write_byte(cursor, entry_value) && write_byte(cursor, kind) && write_packed(cursor, length) &&
+         write_bytes(cursor, bytes, length));
+  return before - cursor.remaining();
+}
+
+std::uint32_t CSValue::read(const_running_ptr& cursor) {
+  const std::uint32_t before = cursor.remaining();
+  if (!take_type(cursor, entry_value)) return 0;
+  payload.release();
+  if (!read_byte(cursor, kind) || !read_payload(cursor, payload)) cursor.stop();
+  return before - cursor.remaining();
+}
+
+// --- CSSectionsArray ---
+
+std::uint32_t CSSectionsArray::size() const {
+  std::uint64_t n = 1 + packed_width(elements_.size());
+  for (const CSSection& s : elements_) n += s.size();
+  return saturate(n);
+}
+
+std::uint32_t CSSectionsArray::write(running_ptr& cursor) const {
+  const std::uint32_t before = cursor.remaining();
+  if (write_byte(cursor, entry_sections_array) && write_packed(cursor, elements_.size())) {
+    for (const CSSection& s : elements_) s.write(cursor);
+  }
+  return before - cursor.remaining();
+}
+
+std::uint32_t CSSectionsArray::read(const_running_ptr& cursor) {
+  const std::uint32_t before = cursor.remaining();
+  if (!take_type(cursor, entry_sections_array)) return 0;
+  clear();
+  std::uint32_t count = 0;
+  if (!read_packed(cursor, count)) {
+    cursor.stop();
+    return before - cursor.remaining();
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // Each element is a whole section, type byte included; one that is not ends the array.
+    if (cursor.remaining() < 1 || *cursor.current() != entry_section) {
+      cursor.stop();
+      break;
+    }
+    elements_.emplace_back().read(cursor);
+  }
+  rewind();
+  return before - cursor.remaining();
+}
+
+void CSSectionsArray::clear() {
+  elements_.clear();
+  rewind();
+}
+
+CSSection* CSSectionsArray::next() {
+  if (cursor_ == elements_.end()) return nullptr;
+  return &*cursor_++;
+}
+
+// --- CSValuesArray ---
+
+std::uint32_t CSValuesArray::size() const {
+  std::uint64_t n = 2 + packed_width(elements_.size());
+  for (const CMemoryObjectEx& e : elements_) {
+    const std::uint32_t length = e.size();
+    n += packed_width(length) + length;
+  }
+  return saturate(n);
+}
+
+std::uint32_t CSValuesArray::write(running_ptr& cursor) const {
+  const std::uint32_t before = cursor.remaining();
+  if (write_byte(cursor, entry_values_array) && write_byte(cursor, kind) &&
+      write_packed(cursor, elements_.size())) {
+    for (const CMemoryObjectEx& e : elements_) {
+      std::uint32_t length = 0;
+      const std::uint8_t* bytes = e.data(&length);
+      if (!write_packed(cursor, length) || !write_bytes(cursor, bytes, length)) break;
+    }
+  }
+  return before - cursor.remaining();
+}
+
+std::uint32_t CSValuesArray::read(const_running_ptr& cursor) {
+  const std::uint32_t before = cursor.remaining();
+  if (!take_type(cursor, entry_values_array)) return 0;
+  clear();
+  std::uint32_t count = 0;
+  if (!read_byte(cursor, kind) || !read_packed(cursor, count)) {
+    cursor.stop();
+    return before - cursor.remaining();
+  }
+  // Every element takes at least one byte; the count is not trusted for reserving.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    CMemoryObjectEx element;
+    if (!read_payload(cursor, element)) {
+      cursor.stop();
+      break;
+    }
+    elements_.push_back(std::move(element));
+  }
+  rewind();
+  return before - cursor.remaining();
+}
+
+bool CSValuesArray::append(const memoryblock_i& bytes) {
+  CMemoryObjectEx element;
+  std::uint32_t length = 0;
+  const std::uint8_t* p = bytes.data(&length);
+  if (!element.assign(p, length)) return false;
+  elements_.push_back(std::move(element));
+  return true;
+}
+
+void CSValuesArray::clear() {
+  elements_.clear();
+  rewind();
+}
+
+const CMemoryObjectEx* CSValuesArray::next() {
+  return cursor_ < elements_.size() ? &elements_[cursor_++] : nullptr;
+}
+
+// --- CInMemStorage ---
+
+bool CInMemStorage::remove(std::string_view name, CSSection* section) {
+  return section_or_root(section).erase(name);
+}
+
+bool CInMemStorage::put_value(std::string_view name, const memoryblock_i& bytes, CSSection* section,
+                              std::uint8_t kind) {
+  std::uint32_t length = 0;
+  const std::uint8_t* p = bytes.data(&length);
+  if (name.empty() || !p || length == 0) return false;
+  CSSection& target = section_or_root(section);
+  ISSectionEntry* entry = target.find(name);
+  CSValue* value = nullptr;
+  if (!entry) {
+    auto fresh = std::make_shared<CSValue>();
+    value = fresh.get();
+    target.set(name, std::move(fresh));
+  } else if (entry->type() == entry_value) {
+    value = static_cast<CSValue*>(entry);
+  } else {
+    return false;
+  }
+  if (!value->payload.assign(p, length)) return false;
+  value->kind = kind;
+  return true;
+}
+
+const CMemoryObjectEx* CInMemStorage::find_payload(std::string_view name, const CSSection* section) const {
+  if (name.empty()) return nullptr;
+  const ISSectionEntry* entry = section_or_root(section).find(name);
+  if (!entry || entry->type() != entry_value) return nullptr;
+  return &static_cast<const CSValue*>(entry)->payload;
+}
+
+bool CInMemStorage::get_value(std::string_view name, memoryblock_i& out, const CSSection* section,
+                              std::uint8_t* kind) const {
+  if (name.empty()) return false;
+  const ISSectionEntry* entry = section_or_root(section).find(name);
+  if (!entry || entry->type() != entry_value) return false;
+  const auto* value = static_cast<const CSValue*>(entry);
+  if (kind) *kind = value->kind;
+  return out.assign(value->payload);
+}
+
+namespace {
+
+// Copies at most sizeof(T) payload bytes over |value|.
+template <class T>
+void copy_over(const CMemoryObjectEx& payload, T& value) {
+  std::uint32_t length = 0;
+  const std::uint8_t* p = payload.data(&length);
+  if (p) std::memcpy(&value, p, std::min<std::uint32_t>(length, sizeof(T)));
+}
+
+}  // namespace
+
+bool CInMemStorage::put_int(std::string_view name, std::int32_t value, CSSection* section) {
+  return put_value(name, fake_memblock_t(&value, sizeof value), section, kind_bytes);
+}
+
+bool CInMemStorage::get_int(std::string_view name, std::int32_t& value, const CSSection* section) const {
+  const CMemoryObjectEx* payload = find_payload(name, section);
+  if (payload) copy_over(*payload, value);
+  return payload != nullptr;
+}
+
+bool CInMemStorage::put_flag(std::string_view name, std::uint8_t value, CSSection* section) {
+  return put_value(name, fake_memblock_t(&value, 1), section, kind_bytes);
+}
+
+bool CInMemStorage::get_flag(std::string_view name, std::uint8_t& value, const CSSection* section) const {
+  const CMemoryObjectEx* payload = find_payload(name, section);
+  if (payload) copy_over(*payload, value);
+  return payload != nullptr;
+}
+
+bool CInMemStorage::put_rect(std::string_view name, const rect_t& value, CSSection* section) {
+  static_assert(sizeof(rect_t) == 16);
+  return put_value(name, fake_memblock_t(&value, sizeof value), section, kind_bytes);
+}
+
+bool CInMemStorage::get_rect(std::string_view name, rect_t& value, const CSSection* section) const {
+  const CMemoryObjectEx* payload = find_payload(name, section);
+  if (payload) copy_over(*payload, value);
+  return payload != nullptr;
+}
+
+bool CInMemStorage::put_str(std::string_view name, const std::string& value, CSSection* section) {
+  // c_str() already ends in the NUL that the payload carries.
+  return put_value(name, fake_memblock_t(value.c_str(), static_cast<std::uint32_t>(value.size() + 1)),
+                   section, kind_string);
+}
+
+bool CInMemStorage::get_str(std::string_view name, std::string& value, const CSSection* section) const {
+  const CMemoryObjectEx* payload = find_payload(name, section);
+  if (!payload) return false;
+  std::uint32_t length = 0;
+  const auto* p = reinterpret_cast<const char*>(payload->data(&length));
+  if (!p) {
+    value.clear();
+    return true;
+  }
+  const void* nul = std::memchr(p, 0, length);
+  value.assign(p, nul ? static_cast<const char*>(nul) - p : length);
+  return true;
+}
+
+bool CInMemStorage::put_wstr(std::string_view name, const std::u16string& value, CSSection* section) {
+  return put_value(name,
+                   fake_memblock_t(value.c_str(), static_cast<std::uint32_t>((value.size() + 1) * sizeof(char16_t))),
+                   section, kind_wstring);
+}
+
+bool CInMemStorage::get_wstr(std::string_view name, std::u16string& value, const CSSection* section) const {
+  const CMemoryObjectEx* payload = find_payload(name, section);
+  if (!payload) return false;
+  std::uint32_t length = 0;
+  const std::uint8_t* p = payload->data(&length);
+  value.clear();
+  const std::uint32_t units = p ? length / 2 : 0;  // an odd last byte is no code unit
+  value.reserve(units);
+  for (std::uint32_t i = 0; i < units; ++i) {
+    const auto unit = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    if (unit == 0) break;
+    value.push_back(unit);
+  }
+  return true;
+}
+
+CSSection* CInMemStorage::open_section(std::string_view name, CSSection* parent, bool create) {
+  CSSection& owner = section_or_root(parent);
+  if (name.empty()) return &owner;
+  ISSectionEntry* entry = owner.find(name);
+  if (!entry) {
+    if (!create) return nullptr;
+    auto fresh = std::make_shared<CSSection>();
+    CSSection* section = fresh.get();
+    owner.set(name, std::move(fresh));
+    return section;
+  }
+  return entry->type() == entry_section ? static_cast<CSSection*>(entry) : nullptr;
+}
+
+const CSSection* CInMemStorage::find_section(std::string_view name, const CSSection* parent) const {
+  const CSSection& owner = section_or_root(parent);
+  if (name.empty()) return &owner;
+  const ISSectionEntry* entry = owner.find(name);
+  return entry && entry->type() == entry_section ? static_cast<const CSSection*>(entry) : nullptr;
+}
+
+CSSectionsArray* CInMemStorage::begin_write_array(std::string_view name, CSSection* parent, CSSection** first) {
+  if (name.empty() || !first) return nullptr;
+  CSSection& owner = section_or_root(parent);
+  ISSectionEntry* entry = owner.find(name);
+  CSSectionsArray* array = nullptr;
+  if (!entry || entry->type() == entry_value) {
+    auto fresh = std::make_shared<CSSectionsArray>();
+    array = fresh.get();
+    owner.set(name, std::move(fresh));
+  } else if (entry->type() == entry_sections_array) {
+    array = static_cast<CSSectionsArray*>(entry);
+    array->clear();
+  } else {
+    return nullptr;
+  }
+  *first = &array->append();
+  return array;
+}
+
+bool CInMemStorage::append_section(CSSectionsArray* array, CSSection** section) {
+  if (!array || !section) return false;
+  *section = &array->append();
+  return true;
+}
+
+CSSectionsArray* CInMemStorage::begin_read_array(std::string_view name, CSSection* parent, CSSection** first) {
+  if (name.empty() || !first) return nullptr;
+  ISSectionEntry* entry = section_or_root(parent).find(name);
+  if (!entry || entry->type() != entry_sections_array) return nullptr;
+  auto* array = static_cast<CSSectionsArray*>(entry);
+  array->rewind();
+  CSSection* element = array->next();
+  if (!element) return nullptr;
+  *first = element;
+  return array;
+}
+
+bool CInMemStorage::next_section(CSSectionsArray* array, CSSection** section) {
+  if (!array || !section) return false;
+  CSSection* element = array->next();
+  if (!element) return false;
+  *section = element;
+  return true;
+}
+
+CSValuesArray* CInMemStorage::put_values_array(std::string_view name, std::uint8_t kind, CSSection* parent) {
+  if (name.empty()) return nullptr;
+  auto fresh = std::make_shared<CSValuesArray>();
+  fresh->kind = kind;
+  CSValuesArray* array = fresh.get();
+  section_or_root(parent).set(name, std::move(fresh));
+  return array;
+}
+
+std::uint32_t CInMemStorage::save(memoryblock_i& block) const {
+  const std::uint64_t total = std::uint64_t{block_header_size} + root_.size();
+  if (total > std::numeric_limits<std::uint32_t>::max()) return 0;
+  std::uint8_t* bytes = block.allocate(static_cast<std::uint32_t>(total));
+  if (!bytes) return 0;
+  const std::uint8_t header[block_header_size] = {
+      0xA2, 0x49, 0x4D, 0xF3,  // block_magic1
+      0xD9, 0x1E, 0x9F, 0x88,  // block_magic2
+      block_version};
+  std::memcpy(bytes, header, block_header_size);
+  running_ptr cursor(bytes + block_header_size, static_cast<std::uint32_t>(total) - block_header_size);
+  return root_.write(cursor) + block_header_size;
+}
+
+std::uint32_t CInMemStorage::load(const memoryblock_i& block, bool* complete) {
+  if (complete) *complete = false;
+  std::uint32_t length = 0;
+  const std::uint8_t* bytes = block.data(&length);
+  if (!bytes || length <= block_header_size) return 0;
+  std::uint32_t magic1 = 0, magic2 = 0;
+  std::memcpy(&magic1, bytes, 4);
+  std::memcpy(&magic2, bytes + 4, 4);
+  if (magic1 != block_magic1 || magic2 != block_magic2 || bytes[8] > block_version) return 0;
+  const_running_ptr cursor(bytes + block_header_size, length - block_header_size);
+  const std::uint32_t consumed = root_.read(cursor);
+  if (complete) *complete = consumed != 0 && !cursor.stopped() && cursor.remaining() == 0;
+  return consumed + block_header_size;
+}
+
+}  // namespace serialization::StorageNamed::InMemStorageSpace

@@ -1,0 +1,472 @@
+#include "agentcomm/InMemStorage.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace serialization::StorageNamed::InMemStorageSpace {
+namespace {
+
+using bytes_t = std::vector<std::uint8_t>;
+
+bytes_t save_bytes(const CInMemStorage& s) {
+  CMemoryObjectEx block;
+  const std::uint32_t n = s.save(block);
+  EXPECT_EQ(n, block.size());
+  auto b = block.bytes();
+  return bytes_t(b.begin(), b.end());
+}
+
+bytes_t header() { return {0xA2, 0x49, 0x4D, 0xF3, 0xD9, 0x1E, 0x9F, 0x88, 0x01}; }
+
+bytes_t with_header(const bytes_t& root) {
+  const bytes_t h = header();
+  bytes_t b(h.size() + root.size());
+  std::copy(h.begin(), h.end(), b.begin());
+  std::copy(root.begin(), root.end(), b.begin() + static_cast<std::ptrdiff_t>(h.size()));
+  return b;
+}
+
+std::uint32_t load_bytes(CInMemStorage& s, const bytes_t& b, bool* complete = nullptr) {
+  return s.load(fake_memblock_t(b.data(), static_cast<std::uint32_t>(b.size())), complete);
+}
+
+TEST(InMemStorageFormat, EmptyStorageIsElevenBytes) {
+  CInMemStorage s;
+  EXPECT_EQ(save_bytes(s), (bytes_t{0xA2, 0x49, 0x4D, 0xF3, 0xD9, 0x1E, 0x9F, 0x88, 0x01, 0x01, 0x00}));
+}
+
+TEST(InMemStorageFormat, IntegerValueLayout) {
+  CInMemStorage s;
+  ASSERT_TRUE(s.put_int("id", 5));
+  EXPECT_EQ(save_bytes(s), with_header({0x01, 0x04, 0x69, 0x64, 0x00, 0x02, 0x01, 0x10, 0x05, 0x00, 0x00, 0x00}));
+}
+
+TEST(InMemStorageFormat, NamesAreWrittenInByteOrder) {
+  CInMemStorage s;
+  s.put_flag("b", 2);
+  s.put_flag("a", 1);
+  s.put_flag("B", 3);
+  EXPECT_EQ(save_bytes(s), with_header({0x01, 0x0C,                            //
+                                        'B', 0, 0x02, 0x01, 0x04, 3,           //
+                                        'a', 0, 0x02, 0x01, 0x04, 1,           //
+                                        'b', 0, 0x02, 0x01, 0x04, 2}));
+}
+
+TEST(InMemStorageFormat, StringsCarryTheirTerminator) {
+  CInMemStorage s;
+  s.put_str("s", "ab");
+  s.put_wstr("w", u"\u00e9");
+  EXPECT_EQ(save_bytes(s), with_header({0x01, 0x08,                                 //
+                                        's', 0, 0x02, 0x02, 0x0C, 'a', 'b', 0,     //
+                                        'w', 0, 0x02, 0x03, 0x10, 0xE9, 0, 0, 0}));
+}
+
+struct width_case {
+  std::uint64_t value;
+  std::uint32_t width;
+};
+
+class PackedCount : public ::testing::TestWithParam<width_case> {};
+
+TEST_P(PackedCount, WidthAndRoundTrip) {
+  const auto [value, width] = GetParam();
+  EXPECT_EQ(packed_width(value), width);
+  std::uint8_t buf[8] = {};
+  running_ptr w(buf, sizeof buf);
+  ASSERT_TRUE(write_packed(w, value));
+  EXPECT_EQ(sizeof buf - w.remaining(), width);
+  const_running_ptr r(buf, width);
+  std::uint32_t back = 0;
+  ASSERT_TRUE(read_packed(r, back));
+  EXPECT_EQ(back, static_cast<std::uint32_t>(value));
+  EXPECT_EQ(r.remaining(), 0u);
+  // One byte short: nothing is read.
+  const_running_ptr shortr(buf, width - 1);
+  EXPECT_FALSE(read_packed(shortr, back));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, PackedCount,
+                         ::testing::Values(width_case{0, 1}, width_case{63, 1}, width_case{64, 2},
+                                           width_case{16383, 2}, width_case{16384, 4},
+                                           width_case{0x3FFFFFFF, 4}, width_case{0x40000000, 8}));
+
+class PayloadLength : public ::testing::TestWithParam<width_case> {};
+
+// The payload length of a value takes the packed width; the whole block is sized exactly.
+TEST_P(PayloadLength, ValueSizeFollowsTheWidth) {
+  const auto [length, width] = GetParam();
+  std::string payload(length, 'x');
+  CInMemStorage s;
+  ASSERT_TRUE(s.put_value("v", fake_memblock_t(payload.data(), static_cast<std::uint32_t>(length))));
+  const bytes_t b = save_bytes(s);
+  EXPECT_EQ(b.size(), 9 + 2 + 2 + 2 + width + length);
+  CInMemStorage r;
+  bool complete = false;
+  EXPECT_EQ(load_bytes(r, b, &complete), b.size());
+  EXPECT_TRUE(complete);
+  CMemoryObjectEx back;
+  ASSERT_TRUE(r.get_value("v", back));
+  EXPECT_EQ(back.size(), length);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, PayloadLength,
+                         ::testing::Values(width_case{63, 1}, width_case{64, 2}, width_case{16383, 2},
+                                           width_case{16384, 4}));
+
+struct header_case {
+  const char* what;
+  bytes_t block;
+};
+
+class RefusedHeader : public ::testing::TestWithParam<header_case> {};
+
+TEST_P(RefusedHeader, LoadsNothingAndKeepsTheStorage) {
+  CInMemStorage s;
+  s.put_int("kept", 7);
+  EXPECT_EQ(load_bytes(s, GetParam().block), 0u);
+  std::int32_t v = 0;
+  EXPECT_TRUE(s.get_int("kept", v));
+  EXPECT_EQ(v, 7);
+}
+
+bytes_t changed(std::size_t at, std::uint8_t b) {
+  bytes_t x = with_header({0x01, 0x00});
+  x[at] = b;
+  return x;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, RefusedHeader,
+    ::testing::Values(header_case{"header only", header()}, header_case{"version 2", changed(8, 2)},
+                      header_case{"magic 1", changed(0, 0xA3)}, header_case{"magic 2", changed(7, 0x89)},
+                      header_case{"empty", {}}),
+    [](const auto& info) {
+      std::string n = info.param.what;
+      for (char& c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return n;
+    });
+
+TEST(InMemStorageLoad, VersionZeroIsAccepted) {
+  CInMemStorage s;
+  bytes_t b = with_header({0x01, 0x04, 'i', 'd', 0, 0x02, 0x01, 0x10, 5, 0, 0, 0});
+  b[8] = 0;
+  EXPECT_EQ(load_bytes(s, b), b.size());
+  std::int32_t v = 0;
+  EXPECT_TRUE(s.get_int("id", v));
+  EXPECT_EQ(v, 5);
+}
+
+TEST(InMemStorageLoad, ValuesArrayHasOneKindAndNoElementTypes) {
+  CInMemStorage s;
+  const bytes_t b = with_header({0x01, 0x04, 'v', 0, 0x04, 0x02, 0x08,  // kind 2, two elements
+                                 0x08, 'a', 0,                          // "a\0"
+                                 0x0C, 'b', 'c', 0});                   // "bc\0"
+  bool complete = false;
+  EXPECT_EQ(load_bytes(s, b, &complete), b.size());
+  EXPECT_TRUE(complete);
+  auto* array = dynamic_cast<CSValuesArray*>(s.root().find("v"));
+  ASSERT_NE(array, nullptr);
+  EXPECT_EQ(array->kind, 2);
+  ASSERT_EQ(array->elements().size(), 2u);
+  EXPECT_EQ(array->elements()[1].size(), 3u);
+  EXPECT_EQ(save_bytes(s), b);
+}
+
+// A tree with every entry type survives save and load unchanged.
+TEST(InMemStorageLoad, NestedTreeRoundTrip) {
+  CInMemStorage s;
+  CSSection* sub = s.open_section("sub", nullptr, true);
+  s.put_str("name", "x", sub);
+  CSSection* e = nullptr;
+  CSSectionsArray* array = s.begin_write_array("items", sub, &e);
+  ASSERT_NE(array, nullptr);
+  s.put_int("n", 1, e);
+  CInMemStorage::append_section(array, &e);
+  s.put_int("n", 2, e);
+  CSValuesArray* values = s.put_values_array("vals", kind_wstring);
+  const char16_t w[] = u"hi";
+  values->append(fake_memblock_t(w, sizeof w));
+  values->append(fake_memblock_t(w, 2));
+  s.put_rect("r", rect_t{1, -2, 3, 4});
+
+  const bytes_t b = save_bytes(s);
+  CInMemStorage r;
+  bool complete = false;
+  EXPECT_EQ(load_bytes(r, b, &complete), b.size());
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(save_bytes(r), b);
+
+  CSSection* first = nullptr;
+  CSSectionsArray* read = r.begin_read_array("items", r.open_section("sub"), &first);
+  ASSERT_NE(read, nullptr);
+  std::int32_t n = 0;
+  EXPECT_TRUE(r.get_int("n", n, first));
+  EXPECT_EQ(n, 1);
+  CSSection* second = nullptr;
+  ASSERT_TRUE(CInMemStorage::next_section(read, &second));
+  EXPECT_TRUE(r.get_int("n", n, second));
+  EXPECT_EQ(n, 2);
+  EXPECT_FALSE(CInMemStorage::next_section(read, &second));
+  rect_t rect;
+  EXPECT_TRUE(r.get_rect("r", rect));
+  EXPECT_EQ(rect, (rect_t{1, -2, 3, 4}));
+}
+
+// Every prefix of a valid block loads without reading past its end; only the whole one is complete.
+TEST(InMemStorageLoad, EveryTruncationStopsCleanly) {
+  CInMemStorage s;
+  s.put_str("a", "text");
+  CSSection* e = nullptr;
+  auto* array = s.begin_write_array("b", nullptr, &e);
+  s.put_int("x", 3, e);
+  CInMemStorage::append_section(array, &e);
+  s.put_wstr("y", u"w", e);
+  const char v[] = "zz";
+  s.put_values_array("c", kind_string)->append(fake_memblock_t(v, 3));
+  const bytes_t full = save_bytes(s);
+  for (std::size_t n = 10; n < full.size(); ++n) {
+    // A copy of exactly n bytes, so that ASan sees any read past it.
+    std::vector<std::uint8_t> prefix(full.begin(), full.begin() + n);
+    CInMemStorage r;
+    bool complete = true;
+    const std::uint32_t used = load_bytes(r, prefix, &complete);
+    EXPECT_LE(used, n) << n;
+    EXPECT_FALSE(complete) << n;
+    const bytes_t again = save_bytes(r);
+    CInMemStorage r2;
+    EXPECT_EQ(load_bytes(r2, again), again.size()) << n;
+  }
+}
+
+struct damaged_case {
+  const char* what;
+  bytes_t root;
+  const char* kept;  // a name that must have been read before the damage
+};
+
+class DamagedBlock : public ::testing::TestWithParam<damaged_case> {};
+
+TEST_P(DamagedBlock, KeepsWhatWasReadAndSaysItStopped) {
+  CInMemStorage s;
+  bool complete = true;
+  const bytes_t b = with_header(GetParam().root);
+  EXPECT_GT(load_bytes(s, b, &complete), 0u);
+  EXPECT_FALSE(complete);
+  if (*GetParam().kept) {
+    EXPECT_NE(s.root().find(GetParam().kept), nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, DamagedBlock,
+    ::testing::Values(
+        // Claims a 0x3FFFFFFF-byte payload in a few bytes: refused before any allocation.
+        damaged_case{"huge_length", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 0, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 1}, "a"},
+        // Claims a billion entries.
+        damaged_case{"huge_count", {0x01, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 0, 0x02, 0x01, 0x04, 1}, "a"},
+        damaged_case{"unknown_type", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 0, 0x07, 0}, "a"},
+        damaged_case{"name_without_nul", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 'c'}, "a"},
+        damaged_case{"array_element_not_a_section", {0x01, 0x04, 'a', 0, 0x03, 0x08, 0x01, 0x00, 0x02}, "a"},
+        damaged_case{"trailing_bytes", {0x01, 0x04, 'a', 0, 0x02, 0x01, 0x04, 1, 0xAA}, "a"},
+        damaged_case{"values_array_huge_count", {0x01, 0x04, 'a', 0, 0x04, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 1}, "a"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(InMemStorageLoad, DeepNestingStopsInsteadOfExhaustingTheStack) {
+  bytes_t root;
+  const int levels = 200000;
+  for (int i = 0; i < levels; ++i) root.insert(root.end(), {0x01, 0x04, 's', 0});
+  root.insert(root.end(), {0x01, 0x00});
+  CInMemStorage s;
+  bool complete = true;
+  EXPECT_GT(load_bytes(s, with_header(root), &complete), 0u);
+  EXPECT_FALSE(complete);
+  std::uint32_t depth = 0;
+  for (const CSSection* at = s.find_section("s"); at; at = s.find_section("s", at)) ++depth;
+  EXPECT_EQ(depth, max_nesting);
+}
+
+TEST(InMemStorageLoad, PeerNamesOutOfOrderAreSortedAndTheLastRepeatWins) {
+  CInMemStorage s;
+  const bytes_t b = with_header({0x01, 0x0C,                    //
+                                 'b', 0, 0x02, 0x01, 0x04, 1,   //
+                                 'a', 0, 0x02, 0x01, 0x04, 2,   //
+                                 'b', 0, 0x02, 0x01, 0x04, 3});
+  bool complete = false;
+  EXPECT_EQ(load_bytes(s, b, &complete), b.size());
+  EXPECT_TRUE(complete);
+  ASSERT_EQ(s.root().items().size(), 2u);
+  EXPECT_EQ(s.root().items()[0].name, "a");
+  std::uint8_t f = 0;
+  EXPECT_TRUE(s.get_flag("b", f));
+  EXPECT_EQ(f, 3);
+}
+
+TEST(InMemStorageValues, TypedReadsCopyOnlyWhatThePayloadHas) {
+  CInMemStorage s;
+  const std::uint8_t one = 0x7F;
+  s.put_value("i", fake_memblock_t(&one, 1));
+  const char text[] = {'a', 'b', 0, 'c', 0};
+  s.put_value("s", fake_memblock_t(text, sizeof text), nullptr, kind_string);
+  const char16_t wtext[] = {u'x', 0, u'y', 0};
+  s.put_value("w", fake_memblock_t(wtext, sizeof wtext), nullptr, kind_wstring);
+
+  std::int32_t i = 0x11223344;
+  EXPECT_TRUE(s.get_int("i", i));
+  EXPECT_EQ(i, 0x1122337F);
+  std::string str;
+  EXPECT_TRUE(s.get_str("s", str));
+  EXPECT_EQ(str, "ab");
+  std::u16string w;
+  EXPECT_TRUE(s.get_wstr("w", w));
+  EXPECT_EQ(w, u"x");
+  std::int32_t missing = 9;
+  EXPECT_FALSE(s.get_int("none", missing));
+  EXPECT_EQ(missing, 9);
+}
+
+TEST(InMemStorageValues, PutRules) {
+  CInMemStorage s;
+  CSSection* sec = s.open_section("sec", nullptr, true);
+  ASSERT_NE(sec, nullptr);
+  EXPECT_FALSE(s.put_int("sec", 1));
+  EXPECT_EQ(s.open_section("sec"), sec);
+  EXPECT_FALSE(s.put_int("", 1));
+  EXPECT_FALSE(s.put_value("x", fake_memblock_t()));
+  EXPECT_TRUE(s.put_int("v", 1));
+  EXPECT_TRUE(s.put_str("v", "second"));
+  std::uint8_t kind = 0;
+  CMemoryObjectEx out;
+  EXPECT_TRUE(s.get_value("v", out, nullptr, &kind));
+  EXPECT_EQ(kind, kind_string);
+  EXPECT_EQ(out.size(), 7u);
+  EXPECT_EQ(s.root().items().size(), 2u);
+  EXPECT_EQ(s.open_section("v"), nullptr);       // a value is not a section
+  EXPECT_EQ(s.open_section("none"), nullptr);    // missing and not asked to create
+  EXPECT_EQ(s.open_section("", sec), sec);       // no name: the parent itself
+  EXPECT_TRUE(s.remove("v"));
+  EXPECT_FALSE(s.remove("v"));
+}
+
+TEST(InMemStorageArrays, BeginWriteRules) {
+  CInMemStorage s;
+  CSSection* first = nullptr;
+  s.put_int("was_value", 1);
+  EXPECT_NE(s.begin_write_array("was_value", nullptr, &first), nullptr);
+  s.open_section("sec", nullptr, true);
+  EXPECT_EQ(s.begin_write_array("sec", nullptr, &first), nullptr);
+  s.put_values_array("vals", kind_bytes);
+  EXPECT_EQ(s.begin_write_array("vals", nullptr, &first), nullptr);
+  EXPECT_EQ(s.begin_write_array("", nullptr, &first), nullptr);
+  EXPECT_EQ(s.begin_write_array("a", nullptr, nullptr), nullptr);
+
+  // An existing array is reused and emptied down to one fresh element.
+  CSSectionsArray* a = s.begin_write_array("a", nullptr, &first);
+  CSSection* e = nullptr;
+  CInMemStorage::append_section(a, &e);
+  CInMemStorage::append_section(a, &e);
+  EXPECT_EQ(a->elements().size(), 3u);
+  EXPECT_EQ(s.begin_write_array("a", nullptr, &first), a);
+  EXPECT_EQ(a->elements().size(), 1u);
+}
+
+TEST(InMemStorageArrays, BeginReadNeedsAnElement) {
+  CInMemStorage s;
+  CSSection* first = nullptr;
+  s.root().set("empty", std::make_shared<CSSectionsArray>());
+  EXPECT_EQ(s.begin_read_array("empty", nullptr, &first), nullptr);
+  EXPECT_EQ(s.begin_read_array("missing", nullptr, &first), nullptr);
+  s.put_int("v", 1);
+  EXPECT_EQ(s.begin_read_array("v", nullptr, &first), nullptr);
+}
+
+// A block whose allocator counts: saving allocates once, exactly the block's length.
+struct counting_allocator {
+  static inline int calls = 0;
+  static inline std::uint32_t last = 0;
+  static void* allocate(std::uint32_t n) noexcept {
+    ++calls;
+    last = n;
+    return aloocator_cpp::allocate(n);
+  }
+  static void release(void* p) noexcept { aloocator_cpp::release(p); }
+};
+
+struct failing_allocator {
+  static void* allocate(std::uint32_t) noexcept { return nullptr; }
+  static void release(void*) noexcept {}
+};
+
+TEST(InMemStorageSave, OneExactAllocationAndFailureGivesZero) {
+  CInMemStorage s;
+  s.put_str("a", "hello");
+  s.open_section("b", nullptr, true);
+  memoryblock_T<counting_allocator> block;
+  counting_allocator::calls = 0;
+  const std::uint32_t n = s.save(block);
+  EXPECT_EQ(counting_allocator::calls, 1);
+  EXPECT_EQ(counting_allocator::last, n);
+  EXPECT_EQ(n, block.size());
+
+  memoryblock_T<failing_allocator> none;
+  EXPECT_EQ(s.save(none), 0u);
+  fake_memblock_t view;
+  EXPECT_EQ(s.save(view), 0u);
+}
+
+class MemoryBlock : public ::testing::TestWithParam<std::uint32_t> {
+ protected:
+  static std::string text(const memoryblock_i& b) {
+    auto bytes = b.bytes();
+    return std::string(bytes.begin(), bytes.end());
+  }
+};
+
+// Short blocks live inside the object, longer ones on the heap; both behave the same.
+TEST_P(MemoryBlock, AssignCopyMoveAndRelease) {
+  const std::uint32_t n = GetParam();
+  std::string a(n, 'a'), z(n, 'z');
+  for (std::uint32_t i = 0; i < n; ++i) a[i] = static_cast<char>('a' + i % 26);
+
+  CMemoryObjectEx b;
+  ASSERT_TRUE(b.assign(a.data(), n));
+  const std::uint8_t* at = b.data();
+  ASSERT_TRUE(b.assign(z.data(), n));
+  EXPECT_EQ(b.data(), at);  // the same length is copied in place
+  EXPECT_EQ(text(b), z);
+
+  ASSERT_TRUE(b.assign(a.data(), n));
+  ASSERT_TRUE(b.assign(b.data() + 1, n - 1));  // from its own bytes, shorter
+  EXPECT_EQ(text(b), a.substr(1));
+
+  CMemoryObjectEx copy(b);
+  CMemoryObjectEx moved(std::move(b));
+  EXPECT_EQ(text(copy), a.substr(1));
+  EXPECT_EQ(text(moved), a.substr(1));
+  EXPECT_EQ(b.size(), 0u);
+  std::vector<CMemoryObjectEx> grown;  // moves on every growth
+  for (int i = 0; i < 20; ++i) grown.push_back(copy);
+  EXPECT_EQ(text(grown.front()), a.substr(1));
+
+  ASSERT_TRUE(moved.assign(nullptr, 5));
+  EXPECT_EQ(moved.data(), nullptr);
+  EXPECT_EQ(moved.size(), 0u);
+
+  fake_memblock_t view(a.data(), n);
+  CMemoryObjectEx fromview;
+  fromview.assign(view);
+  EXPECT_NE(fromview.data(), reinterpret_cast<const std::uint8_t*>(a.data()));
+  EXPECT_EQ(text(fromview), a);
+  view.release();
+  EXPECT_EQ(view.size(), 0u);
+  EXPECT_EQ(a[0], 'a');  // a view's release leaves the caller's bytes alone
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, MemoryBlock, ::testing::Values(3u, 16u, 17u, 40u));
+
+}  // namespace
+}  // namespace serialization::StorageNamed::InMemStorageSpace

@@ -1,0 +1,75 @@
+// Bounded cursors over a flattened storage, and the packed counts of the block format.
+//
+// A packed count keeps its width in the two low bits of its first byte and the value above them:
+// below 0x40 one byte, below 0x4000 two, below 0x40000000 four, else eight, little-endian.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace serialization {
+
+// A cursor that never moves past |capacity| bytes from its start. Readers also record whether an
+// entry stopped early (a read that did not fit, an unknown entry type, too deep a nesting) and how
+// deep the current entry sits.
+template <class Byte>
+class basic_running_ptr {
+ public:
+  basic_running_ptr(Byte* start, std::uint32_t capacity) : start_(start), current_(start), capacity_(start ? capacity : 0) {}
+
+  Byte* current() const { return current_; }
+  std::uint32_t remaining() const { return capacity_ - static_cast<std::uint32_t>(current_ - start_); }
+  // Moves on by |n| only while that stays inside the capacity.
+  bool advance(std::uint32_t n) {
+    if (n > remaining()) return false;
+    current_ += n;
+    return true;
+  }
+
+  bool stopped() const { return stopped_; }
+  void stop() { stopped_ = true; }
+  std::uint32_t depth = 0;
+
+ private:
+  Byte* start_;
+  Byte* current_;
+  std::uint32_t capacity_;
+  bool stopped_ = false;
+};
+
+using running_ptr = basic_running_ptr<std::uint8_t>;             // writes
+using const_running_ptr = basic_running_ptr<const std::uint8_t>;  // reads
+
+// Nesting of sections deeper than this stops the read: a peer's block cannot exhaust the stack.
+inline constexpr std::uint32_t max_nesting = 64;
+
+// Bytes that the packed form of |value| takes.
+constexpr std::uint32_t packed_width(std::uint64_t value) {
+  return value < 0x40 ? 1 : value < 0x4000 ? 2 : value < 0x40000000 ? 4 : 8;
+}
+
+inline bool write_packed(running_ptr& cursor, std::uint64_t value) {
+  const std::uint32_t width = packed_width(value);
+  if (cursor.remaining() < width) return false;
+  const std::uint64_t stored = (value << 2) | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3);
+  std::uint8_t* p = cursor.current();
+  for (std::uint32_t i = 0; i < width; ++i) p[i] = static_cast<std::uint8_t>(stored >> (8 * i));
+  return cursor.advance(width);
+}
+
+// Reads a packed count; false, with nothing consumed, when it does not fit. Eight-byte counts keep
+// their low 32 bits.
+inline bool read_packed(const_running_ptr& cursor, std::uint32_t& value) {
+  if (cursor.remaining() < 1) return false;
+  const std::uint8_t* p = cursor.current();
+  static constexpr std::uint32_t widths[4] = {1, 2, 4, 8};
+  const std::uint32_t width = widths[p[0] & 3];
+  if (cursor.remaining() < width) return false;
+  std::uint64_t stored = 0;
+  for (std::uint32_t i = 0; i < width; ++i) stored |= std::uint64_t{p[i]} << (8 * i);
+  value = static_cast<std::uint32_t>(stored >> 2);
+  return cursor.advance(width);
+}
+
+}  // namespace serialization
