@@ -1,0 +1,312 @@
+// Enumeration and description of a page's controls.
+#include "include_extension/Controls.h"
+
+#include <cstdio>
+
+#include "include_extension/DOMDocumentXBL.h"
+#include "include_extension/Utils.h"
+#include "tracecore/trace.h"
+#include "tracecore/utf.h"
+
+namespace {
+
+std::string u8(std::u16string_view s) { return tracecore::to_utf8(s); }
+
+bool is_hex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+
+// What IIDFromString accepts: "{" 8-4-4-4-12 hexadecimal digits "}".
+bool is_braced_guid(std::u16string_view s) {
+  if (s.size() != 38 || s.front() != u'{' || s.back() != u'}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+    if (dash ? s[i] != u'-' : !is_hex(s[i])) return false;
+  }
+  return true;
+}
+
+std::string dots_to_underscores(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c == '.') c = '_';
+  return out;
+}
+
+std::string hex(std::size_t v) {
+  char buf[20];
+  std::snprintf(buf, sizeof buf, "%zx", v);
+  return buf;
+}
+
+// The form name rule over the two candidates read from the form.
+std::string form_name(nsresult name_rv, const std::u16string& name, nsresult id_rv, const std::u16string& id) {
+  if (name_rv == NS_OK && usableFormName(name)) return u8(name);
+  if (id_rv == NS_OK && usableFormName(id)) return u8(id);
+  return kUnnamedFormMarker;
+}
+
+void trace_unnamed(nsIDOMNode* node) { KXTRACE("'`I04`'UNNAMED form %s", getInnerHTML(node).c_str()); }
+
+// Appends the frame documents below |document|, depth first; a failing call ends the walk of
+// |document| and keeps what was found.
+void collect_frames(nsIDOMDocument* document, std::vector<nsCOMPtr<nsIDOMDocument>>& out) {
+  nsCOMPtr<nsIDOMWindow> window;
+  nsCOMPtr<nsIDOMWindowCollection> frames;
+  PRUint32 count = 0;
+  if (GetDocumentWindow(document, window) || NSOK(window->GetFrames(getter_AddRefs(frames))) ||
+      NSOK(NSPTR(frames)) || NSOK(frames->GetLength(&count)))
+    return;
+  for (PRUint32 i = 0; i < count; ++i) {
+    nsCOMPtr<nsIDOMWindow> frame;
+    nsCOMPtr<nsIDOMDocument> frame_document;
+    if (NSOK(frames->Item(i, getter_AddRefs(frame))) || NSOK(NSPTR(frame)) ||
+        NSOK(frame->GetDocument(getter_AddRefs(frame_document))))
+      return;
+    out.push_back(frame_document);
+    collect_frames(frame_document, out);
+  }
+}
+
+}  // namespace
+
+bool usableFormName(std::u16string_view candidate) { return !candidate.empty() && !is_braced_guid(candidate); }
+
+std::string composeControlName(std::string_view formname, std::string_view id, std::string_view name) {
+  return dots_to_underscores(formname) + "." + dots_to_underscores(id) + "." + dots_to_underscores(name);
+}
+
+std::string encodeControlIdentity(std::uint32_t flags, const std::string& composed, const std::string& formname,
+                                  const std::string& part3, const std::string& part4, ffstring_table& strings) {
+  if (flags == 0 || (composed.empty() && formname.empty() && part3.empty() && part4.empty())) return {};
+  const std::string items[5] = {hex(flags), composed, formname, part3, part4};
+  std::string out = "[sid]";
+  for (int i = 0; i < 5; ++i) {
+    if (i) out += '.';
+    if (items[i].empty()) continue;
+    std::size_t index = 0;
+    while (index < strings.size() && strings[index] != items[i]) ++index;
+    if (index == strings.size()) strings.push_back(items[i]);
+    out += hex(index);
+  }
+  return out;
+}
+
+nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_table& strings) {
+  static_cast<ffcontrol_record&>(*this) = ffcontrol_record();
+  m_esName.clear();
+  m_esId.clear();
+  composed.clear();
+  element = do_QueryInterface(node);
+
+  nsString node_name;
+  nsresult rv = NSOK(node->GetNodeName(node_name));
+  if (rv == NS_OK && iequals_nonempty(node_name.view(), u"textbox")) {
+    nsCOMPtr<nsIDOMElement> textbox = do_QueryInterface(node);
+    nsCOMPtr<nsIDOMElement> inner;
+    nsString id;
+    if (!NSOK(NSPTR(textbox)) && !CDOMDocumentXBL::getTextboxInput(document, textbox, inner) &&
+        !NSOK(textbox->GetAttribute(nsString(ES_ATTR_ID), id))) {
+      m_esId.assign(id.view());
+      nsCOMPtr<nsIDOMHTMLElement> inner_html = do_QueryInterface(inner);
+      if (inner_html) element = inner_html;
+    }
+  }
+
+  std::string formname;
+  if (nsCOMPtr<nsIDOMHTMLInputElement> input = do_QueryInterface(element)) {
+    nsString input_type;
+    rv = NSOK(input->GetType(input_type));
+    if (rv == NS_OK) {
+      const std::u16string_view t = input_type.view();
+      if (iequals_nonempty(t, u"password")) type = ctl_psw;
+      else if (iequals_nonempty(t, u"text") || iequals_nonempty(t, u"email")) type = ctl_edit;
+      else if (iequals_nonempty(t, u"checkbox")) type = ctl_check;
+      else if (iequals_nonempty(t, u"radio")) type = ctl_radio;
+    }
+    if (type != ctl_unknown) {
+      nsCOMPtr<nsIDOMHTMLFormElement> form;
+      if (!NSOK(input->GetForm(getter_AddRefs(form)))) {
+        if (!form) {
+          trace_unnamed(node);
+        } else {
+          nsString name, id;
+          const nsresult name_rv = NSOK(form->GetAttribute(nsString(ES_ATTR_NAME), name));
+          const nsresult id_rv = NSOK(form->GetAttribute(nsString(ES_ATTR_ID), id));
+          formname = form_name(name_rv, std::u16string(name.view()), id_rv, std::u16string(id.view()));
+        }
+      }
+      nsString name, id;
+      if (!NSOK(input->GetName(name))) m_esName.assign(name.view());
+      if (!NSOK(input->GetId(id))) m_esId.assign(id.view());
+      if (type == ctl_check || type == ctl_radio) {
+        bool checked = false;
+        if (!NSOK(input->GetChecked(&checked))) value = checked ? "1" : "0";
+      }
+    }
+  } else if (nsCOMPtr<nsIDOMHTMLSelectElement> select = do_QueryInterface(element)) {
+    type = ctl_listbx;
+    if (m_esId.empty()) {
+      nsString name, id;
+      if (!NSOK(select->GetName(name))) m_esName.assign(name.view());
+      if (!NSOK(select->GetId(id))) m_esId.assign(id.view());
+    }
+    nsCOMPtr<nsIDOMHTMLFormElement> form;
+    if (!NSOK(select->GetForm(getter_AddRefs(form)))) {
+      if (!form) {
+        trace_unnamed(node);
+      } else {
+        nsString name, id;
+        const nsresult name_rv = NSOK(form->GetName(name));
+        const nsresult id_rv = NSOK(form->GetId(id));
+        formname = form_name(name_rv, std::u16string(name.view()), id_rv, std::u16string(id.view()));
+      }
+    }
+    bool multiple = false;
+    nsCOMPtr<nsIDOMHTMLOptionsCollection> opts;
+    PRUint32 count = 0;
+    if (!NSOK(select->GetMultiple(&multiple)) && !multiple && !NSOK(select->GetOptions(getter_AddRefs(opts))) &&
+        !NSOK(NSPTR(opts)) && !NSOK(opts->GetLength(&count)) && count > 0) {
+      PRInt32 selected = -1;
+      NSOK(select->GetSelectedIndex(&selected));
+      for (PRUint32 i = 0; i < count; ++i) {
+        nsCOMPtr<nsIDOMNode> option;
+        nsCOMPtr<nsIDOMNode> first;
+        nsString text;
+        if (NSOK(opts->Item(i, getter_AddRefs(option))) || NSOK(NSPTR(option)) ||
+            NSOK(option->GetFirstChild(getter_AddRefs(first))) || NSOK(NSPTR(first)) ||
+            NSOK(first->GetNodeValue(text)))
+          continue;
+        std::string t = u8(text.view());
+        if (static_cast<PRInt32>(i) == selected) value = t;
+        options.push_back(std::move(t));
+      }
+    }
+  }
+
+  if (type != ctl_unknown && !isVisible()) {
+    if (type != ctl_psw) type = ctl_unknown;
+    KXTRACE("isVisible() failed as result of getRect()");
+    KXTRACE("  An element: %s", getInnerHTML(node).c_str());
+  }
+  KXTRACE("'`I08`'Check '%s': %s", ffcontrol_type_name(type).c_str(), getInnerHTML(node).c_str());
+
+  if (type != ctl_unknown) {
+    if (!m_esName.empty() || !m_esId.empty()) composed = composeControlName(formname, u8(m_esId), u8(m_esName));
+    name = encodeControlIdentity(composed.empty() ? 0 : 0x101, composed, formname, {}, {}, strings);
+  }
+  if (name.empty()) {
+    type = ctl_unknown;
+    composed.clear();
+    return NS_ERROR_UNEXPECTED;
+  }
+  memID = kx_tick_count();
+  this->formname = formname;
+  return NS_OK;
+}
+
+bool ffcontrol::isVisible() const {
+  bool visible = false;
+  return CDOMNSHTMLElement::getVisibility(element, visible) == NS_OK && visible;
+}
+
+dom_rect_t ffcontrol::getRect() const {
+  dom_rect_t rect;
+  CDOMNSElementImpl::getBoundingClientRect(element, rect);
+  return rect;
+}
+
+nsresult ffcontrol::label() {
+  std::string text;
+  const nsresult rv = label(element, type, m_esName, m_esId, text);
+  if (!text.empty()) dispname = text;
+  return rv;
+}
+
+void ffcontrols::build(nsIDOMDocument* top) {
+  list_.clear();
+  strings_.clear();
+  std::vector<nsCOMPtr<nsIDOMDocument>> documents;
+  collect_frames(top, documents);
+  documents.emplace_back(top);
+
+  for (std::size_t d = 0; d < documents.size(); ++d) {
+    nsIDOMDocument* document = documents[d];
+    if (!document) {
+      KXERROR("null document");
+      continue;
+    }
+    const bool is_top = d + 1 == documents.size();
+    std::string uri;
+    if (nsCOMPtr<nsIDOMHTMLDocument> html = do_QueryInterface(document)) {
+      nsString url;
+      if (!NSOK(html->GetURL(url))) uri = u8(url.view());
+    }
+    KXTRACE("'`I06`'Building for: %s", uri.c_str());
+    for (const char16_t* tag : s_aesEnumTags) {
+      nsCOMPtr<nsIDOMNodeList> nodes;
+      PRUint32 count = 0;
+      if (NSOK(document->GetElementsByTagName(nsString(tag), getter_AddRefs(nodes))) || NSOK(NSPTR(nodes)) ||
+          NSOK(nodes->GetLength(&count)))
+        continue;
+      for (PRUint32 i = 0; i < count; ++i) {
+        nsCOMPtr<nsIDOMNode> node;
+        if (NSOK(nodes->Item(i, getter_AddRefs(node)))) break;
+        if (!node) {
+          KXERROR("null element: %d", static_cast<int>(i));
+          continue;
+        }
+        ffcontrol control;
+        control.build(document, node, strings_);
+        if (!control.isValid()) continue;
+        if (!is_top) control.parent = uri;
+        list_.push_back(std::move(control));
+      }
+      KXTRACE("'`I08`'Total <%s> = %d.", u8(tag).c_str(), static_cast<int>(count));
+    }
+  }
+  KXTRACE("'`I08`'-----");
+}
+
+void ffcontrols::label() {
+  for (ffcontrol& c : list_) c.label();
+}
+
+std::vector<ffcontrol_record> ffcontrols::records() const {
+  return std::vector<ffcontrol_record>(list_.begin(), list_.end());
+}
+
+bool ffcontrols::HasFirefoxControls(nsIDOMElement* element) {
+  if (!element) {
+    KXERROR("pdomelement_ is null");
+    return false;
+  }
+  nsCOMPtr<nsIDOMDocument> document;
+  if (NSOK(element->GetOwnerDocument(getter_AddRefs(document))) || NSOK(NSPTR(document))) return false;
+  ffstring_table strings;
+  bool ok = false;
+  for (const char16_t* tag : s_aesEnumTags) {
+    nsCOMPtr<nsIDOMNodeList> nodes;
+    PRUint32 count = 0;
+    nsresult rv = NSOK(element->GetElementsByTagName(nsString(tag), getter_AddRefs(nodes)));
+    if (rv == NS_OK) rv = NSOK(NSPTR(nodes));
+    if (rv == NS_OK) rv = NSOK(nodes->GetLength(&count));
+    for (PRUint32 i = 0; rv == NS_OK && i < count && !ok; ++i) {
+      nsCOMPtr<nsIDOMNode> node;
+      rv = NSOK(nodes->Item(i, getter_AddRefs(node)));
+      if (rv != NS_OK) break;
+      if (!node) {
+        KXERROR("null element: %d", static_cast<int>(i));
+        continue;
+      }
+      ffcontrol control;
+      control.build(document, node, strings);
+      if (control.isValid()) {
+        ok = true;
+        KXTRACE("'`I08`'pdomnode = %s", getInnerHTML(node).c_str());
+      }
+    }
+    KXTRACE("'`I08`'Total <%s> = %d, rv = %d", u8(tag).c_str(), static_cast<int>(count), static_cast<int>(rv));
+    if (ok) break;
+  }
+  KXTRACE("'`I02`'ok = %d", ok ? 1 : 0);
+  return ok;
+}

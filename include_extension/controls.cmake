@@ -1,0 +1,24 @@
+# The page side: kx_controls is portable (DOM access, control enumeration, labels, fill-in and
+# submit) and is tested natively over the snapshot DOM; kx_controls_win holds the searches for the
+# browser's native windows. Included from CMakeLists.txt.
+add_library(kx_controls STATIC
+  Utils.cpp
+  DOMNSElement.cpp
+  DOMDocumentXBL.cpp
+  Controls.cpp
+  Labels.cpp
+  Fill.cpp)
+target_link_libraries(kx_controls PUBLIC kx_options kx_xpcom kx_browser_runtime kx_manifest kx_tracecore)
+
+kx_test(controls_unittests
+  SOURCES Utils_unittest.cpp DOMNSElement_unittest.cpp Controls_unittest.cpp Labels_unittest.cpp
+          Fill_unittest.cpp
+  LIBS kx_controls kx_dom_snapshot kx_tracecore_testing)
+
+if(KX_WINDOWS)
+  add_library(kx_controls_win STATIC UtilsWin.cpp)
+  target_link_libraries(kx_controls_win PUBLIC kx_options kx_tracecore user32)
+  kx_test(controls_win_unittests SOURCES UtilsWin_unittest.cpp LIBS kx_controls_win kx_tracecore_testing)
+endif()
+
+kx_bench(controls_bench SOURCES ${CMAKE_SOURCE_DIR}/bench/controls_bench.cpp LIBS kx_controls kx_dom_snapshot)
