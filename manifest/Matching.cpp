@@ -217,43 +217,67 @@ std::int32_t checkFormUrl(const ManifestForm& form, std::u16string_view pageUrl,
   return result;
 }
 
-std::string_view composedNameOf(std::string_view identity, const std::vector<std::string>& table) {
-  std::string_view composed;
+namespace {
+
+// The composed-name index of an identity: item 1 of its last "sid" piece. False when there is no
+// "sid" piece or the item is empty or not an index.
+bool composedIndexOf(std::string_view identity, std::size_t& index) {
+  bool found = false;
   std::size_t start = 0;
   while (start <= identity.size()) {
     const std::size_t open = identity.find('[', start);
     const std::string_view piece =
         identity.substr(start, open == std::string_view::npos ? std::string_view::npos : open - start);
     const std::size_t close = piece.find(']');
-    if (close != std::string_view::npos && piece.substr(0, close) == "sid") {
-      std::size_t index = 0;
-      composed = {};
-      if (hexIndex(sidItem(piece.substr(close + 1), 1), index) && index < table.size()) composed = table[index];
-    }
+    if (close != std::string_view::npos && piece.substr(0, close) == "sid")
+      found = hexIndex(sidItem(piece.substr(close + 1), 1), index);
     if (open == std::string_view::npos) break;
     start = open + 1;
   }
-  return composed;
+  return found;
 }
 
-bool comparePaths(std::string_view a, std::string_view b, bool* stripped) {
+// A composed name prepared for the path comparison.
+struct path_t {
+  std::string_view text;
+  bool marker = false;       // holds the form-id marker
+  std::string_view fromDot;  // the text from its first "." on
+};
+
+path_t preparePath(std::string_view text) {
+  return {text, hasMarker(text), fromFirstDot(text)};
+}
+
+bool comparePrepared(const path_t& a, const path_t& b, bool* stripped) {
   if (stripped) *stripped = false;
-  if (a.empty() && !b.empty()) return false;
-  if (a == b) return true;
-  if (hasMarker(a) && hasMarker(b) && fromFirstDot(a) == fromFirstDot(b)) {
+  if (a.text.empty() && !b.text.empty()) return false;
+  if (a.text == b.text) return true;
+  if (a.marker && b.marker && a.fromDot == b.fromDot) {
     if (stripped) *stripped = true;
     return true;
   }
-  if (!b.empty() && b.back() == '.') {
+  if (!b.text.empty() && b.text.back() == '.') {
     std::string_view cut;
-    const std::size_t first = a.find('.');
+    const std::size_t first = a.text.find('.');
     if (first != std::string_view::npos) {
-      const std::size_t second = a.find('.', first + 1);
-      if (second != std::string_view::npos) cut = a.substr(0, second + 1);
+      const std::size_t second = a.text.find('.', first + 1);
+      if (second != std::string_view::npos) cut = a.text.substr(0, second + 1);
     }
-    if (cut == b) return true;
+    if (cut == b.text) return true;
   }
   return false;
+}
+
+}  // namespace
+
+std::string_view composedNameOf(std::string_view identity, const std::vector<std::string>& table) {
+  std::size_t index = 0;
+  if (!composedIndexOf(identity, index) || index >= table.size()) return {};
+  return table[index];
+}
+
+bool comparePaths(std::string_view a, std::string_view b, bool* stripped) {
+  return comparePrepared(preparePath(a), preparePath(b), stripped);
 }
 
 bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& strings, const ManifestField& field,
@@ -264,16 +288,32 @@ bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& 
 bool formMatchesControls(std::span<const ffcontrol_record* const> controls, const ffstring_table& strings,
                          const ManifestForm& form) {
   if (form.fields.empty()) return false;
-  const std::vector<std::string> names = splitNames(form.detection.names);
+  // The form's names table, as pieces of the joined text; only the pieces that field paths use
+  // are unescaped.
+  std::vector<std::string_view> pieces;
+  {
+    const std::string_view names = form.detection.names;
+    std::size_t start = 0;
+    while (!names.empty()) {
+      const std::size_t colon = names.find(':', start);
+      pieces.push_back(names.substr(start, colon == std::string_view::npos ? colon : colon - start));
+      if (colon == std::string_view::npos) break;
+      start = colon + 1;
+    }
+  }
   // Each control's composed name is decoded once, not once per field.
-  std::vector<std::string_view> composed;
+  std::vector<path_t> composed;
   composed.reserve(controls.size());
   int pagePasswords = 0;
   for (const ffcontrol_record* c : controls) {
-    composed.push_back(composedNameOf(c->name, strings));
+    std::size_t index = 0;
+    composed.push_back(preparePath(composedIndexOf(c->name, index) && index < strings.size()
+                                       ? std::string_view(strings[index])
+                                       : std::string_view()));
     if (c->type == ctl_psw) ++pagePasswords;
   }
   int taking = 0, formPasswords = 0;
+  std::string unescaped;
   for (const ManifestField& f : form.fields) {
     if (f.type == field_button) {
       if (tracecore::category_on(tracecore::cat_control_creation))
@@ -281,9 +321,18 @@ bool formMatchesControls(std::span<const ffcontrol_record* const> controls, cons
                 f.useit ? 1 : 0, 1, f.path.c_str());
       continue;
     }
-    const std::string_view b = composedNameOf(f.path, names);
-    const bool found =
-        std::any_of(composed.begin(), composed.end(), [&](std::string_view a) { return comparePaths(a, b); });
+    std::string_view name;
+    std::size_t index = 0;
+    if (composedIndexOf(f.path, index) && index < pieces.size()) {
+      name = pieces[index];
+      if (name.find('^') != std::string_view::npos) {
+        unescaped = nameUnescape(name);
+        name = unescaped;
+      }
+    }
+    const path_t b = preparePath(name);
+    const bool found = std::any_of(composed.begin(), composed.end(),
+                                   [&](const path_t& a) { return comparePrepared(a, b, nullptr); });
     if (!found) return false;
     ++taking;
     if (f.password) ++formPasswords;
