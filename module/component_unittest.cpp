@@ -260,6 +260,14 @@ TEST_F(ComponentTest, SetTraceInfoChangesTheMaskAndZeroRemovesTheValue) {
   EXPECT_FALSE(registry_->has(L"vlt_kxffcli"));
 }
 
+TEST_F(ComponentTest, AttachingRegistersThePrivateDialogClass) {
+  WNDCLASSW mine{}, dialog{};
+  ASSERT_TRUE(GetClassInfoW(host_->library(), L"KX_IDV_MS_DIALOG", &mine));
+  ASSERT_TRUE(GetClassInfoW(nullptr, MAKEINTATOM(32770), &dialog));
+  EXPECT_EQ(mine.lpfnWndProc, dialog.lpfnWndProc);
+  EXPECT_EQ(mine.cbWndExtra, dialog.cbWndExtra);
+}
+
 TEST_F(ComponentTest, LastKnownVersionIsZeroBeforeAnyAnnouncement) {
   auto get = host_->export_of<int (*)()>("get_lastknownversion");
   ASSERT_NE(get, nullptr);
