@@ -200,27 +200,28 @@ std::vector<ffcontrol_record> filtercontrols(const std::vector<ffcontrol_record>
   for (const auto* c : rest) groups[{c->parent, c->formname}].push_back(c);
 
   using group_t = decltype(groups)::value_type;
-  auto passwords = [](const group_t& g) {
-    return std::count_if(g.second.begin(), g.second.end(), [](const auto* c) { return c->type == ctl_psw; });
+  auto count = [](const group_t& g, bool (*pred)(const ffcontrol_record&)) {
+    std::size_t n = 0;
+    for (const auto* c : g.second) n += pred(*c) ? 1 : 0;
+    return n;
   };
-  auto edits = [](const group_t& g) {
-    return std::count_if(g.second.begin(), g.second.end(), [](const auto* c) { return isEditOrCombo(*c); });
-  };
+  auto isPassword = [](const ffcontrol_record& c) { return c.type == ctl_psw; };
+  // The first tier that keeps a group: forms with a password, with several edits, with one edit.
   std::vector<const group_t*> kept;
-  for (auto test : {+[](long p, long) { return p >= 1; }, +[](long, long e) { return e > 1; },
-                    +[](long, long e) { return e >= 1; }}) {
-    for (const auto& g : groups)
-      if (test(passwords(g), edits(g))) kept.push_back(&g);
-    if (!kept.empty()) break;
+  for (int tier = 0; tier < 3 && kept.empty(); ++tier) {
+    for (const auto& g : groups) {
+      const bool keep = tier == 0   ? count(g, isPassword) >= 1
+                        : tier == 1 ? count(g, isEditOrCombo) > 1
+                                    : count(g, isEditOrCombo) >= 1;
+      if (keep) kept.push_back(&g);
+    }
   }
 
   std::vector<ffcontrol_record> out;
   const std::string* buttonlessFrame = nullptr;
   bool frameFormlessKept = false;
   for (const auto* g : kept) {
-    out.insert(out.end(), g->second.size(), ffcontrol_record());
-    std::transform(g->second.begin(), g->second.end(), out.end() - static_cast<long>(g->second.size()),
-                   [](const auto* c) { return *c; });
+    for (const auto* c : g->second) out.push_back(*c);
     const bool hasButton =
         std::any_of(g->second.begin(), g->second.end(), [](const auto* c) { return c->type == ctl_button; });
     if (!hasButton) buttonlessFrame = &g->first.first;
