@@ -35,7 +35,9 @@ class ParseTraceInfoTest : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(ParseTraceInfoTest, Selects) {
   const auto r = parse_traceinfo(GetParam().text);
   EXPECT_EQ(r.kind, GetParam().kind);
-  if (r.kind == traceinfo_request_t::set_mask) EXPECT_EQ(r.mask, GetParam().mask);
+  if (r.kind == traceinfo_request_t::set_mask) {
+    EXPECT_EQ(r.mask, GetParam().mask);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -70,7 +70,9 @@ TEST_P(BrokenFileTest, StopsAndSaysWhere) {
   const auto file = decode_file(bytes.data(), bytes.size());
   EXPECT_EQ(file.stop, c.stop);
   EXPECT_EQ(file.records.size(), c.records);
-  if (*c.stop) EXPECT_GE(file.stop_offset, first);
+  if (*c.stop) {
+    EXPECT_GE(file.stop_offset, first);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

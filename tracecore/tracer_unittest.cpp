@@ -142,7 +142,9 @@ TEST_F(TracerTest, ThreadsKeepScopesApart) {
   });
   other.join();
   for (const auto& r : t_.storage->records())
-    if (r.text == "from worker") EXPECT_EQ(r.scope, "worker");
+    if (r.text == "from worker") {
+      EXPECT_EQ(r.scope, "worker");
+    }
   EXPECT_EQ(t_.current_scope(), "main-thread-scope");
 }
 
