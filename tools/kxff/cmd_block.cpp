@@ -13,6 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "agentcomm/AgentMessages.h"
 #include "tools/kxff/command.h"
 #include "tracecore/utf.h"
@@ -145,6 +150,9 @@ void fill_section(CSSection& s, const json& j, const std::string& where) {
 }
 
 int write_stdout(const memoryblock_i& block) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // no CR before LF bytes
+#endif
   auto bytes = block.bytes();
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) return kxff::fail("cannot write stdout");
   return std::fflush(stdout) == 0 ? 0 : kxff::fail("cannot write stdout");
