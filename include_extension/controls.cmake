@@ -22,3 +22,11 @@ if(KX_WINDOWS)
 endif()
 
 kx_bench(controls_bench SOURCES ${CMAKE_SOURCE_DIR}/bench/controls_bench.cpp LIBS kx_controls kx_dom_snapshot)
+
+# "kxff page" reads page snapshots: link the snapshot DOM into kxff once every folder is added.
+function(kx_controls_link_page_tool)
+  if(TARGET kxff AND TARGET kx_dom_snapshot)
+    target_link_libraries(kxff PRIVATE kx_dom_snapshot)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kx_controls_link_page_tool)
