@@ -269,9 +269,10 @@ void InitManifest(std::u16string_view caption, std::u16string_view windowClass,
   // 3. Descriptor.
   ManifestDescriptor& desc = work.descriptor;
   if (desc.id.empty() && sources.newGuid) desc.id = formatGuid(sources.newGuid());
-  if (sources.now) {
-    if (desc.created.empty()) desc.created = formatFileTime(sources.now());
-    if (desc.modified.empty()) desc.modified = formatFileTime(sources.now());
+  if (sources.now && (desc.created.empty() || desc.modified.empty())) {
+    const std::string now = formatFileTime(sources.now());  // one moment for both
+    if (desc.created.empty()) desc.created = now;
+    if (desc.modified.empty()) desc.modified = now;
   }
 
   // 4. Detection.

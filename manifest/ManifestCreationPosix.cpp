@@ -29,11 +29,18 @@ creation_sources_t processSources() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return kEpochDelta + static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100);
   };
+  // The arguments as one command line, quoted where they hold blanks.
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  while (!line.empty() && line.back() == '\0') line.pop_back();
-  for (auto& c : line)
-    if (c == '\0') c = ' ';
+  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string line;
+  for (std::size_t start = 0; start < raw.size();) {
+    std::size_t end = raw.find('\0', start);
+    if (end == std::string::npos) end = raw.size();
+    const std::string arg = raw.substr(start, end - start);
+    if (!line.empty()) line += ' ';
+    line += arg.find_first_of(" \t") == std::string::npos ? arg : '"' + arg + '"';
+    start = end + 1;
+  }
   s.commandLine = tracecore::to_utf16(line);
   s.environment = [](std::u16string_view name, std::u16string& value) {
     const char* v = std::getenv(tracecore::to_utf8(name).c_str());

@@ -33,7 +33,8 @@ class CreationTest : public testing::Test {
       g.data4[7] = 0xab;
       return g;
     };
-    sources.now = [] { return (std::uint64_t{0x1d9a2b3} << 32) | 0x4c5d6e7fu; };
+    // A clock that moves on every reading.
+    sources.now = [this] { return ((std::uint64_t{0x1d9a2b3} << 32) | 0x4c5d6e7fu) + ticks++; };
     sources.commandLine = u"\"C:\\Program Files (x86)\\Browser\\browser.exe\" -profile \"C:\\Program Files\\p\"";
     sources.environment = [this](std::u16string_view name, std::u16string& value) {
       const auto it = env.find(std::u16string(name));
@@ -57,6 +58,7 @@ class CreationTest : public testing::Test {
   std::map<std::u16string, std::u16string> env = {{u"ProgramFiles(x86)", u"C:\\Program Files (x86)"},
                                                   {u"ProgramFiles", u"C:\\Program Files"}};
   std::uint32_t guids = 0;
+  std::uint64_t ticks = 0;
   ffstring_table strings = {"101", "f1.user.user", "f1", "f1.pw.pass", "f1.go.go"};
 };
 

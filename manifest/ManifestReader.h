@@ -46,3 +46,8 @@ bool resolveAlienName(std::u16string_view fileName, std::u16string& path);
 // Guarded loads: every failure is traced and gives false; |m| must not be used then.
 bool loadM_properly(std::u16string_view fileName, Manifest& m);
 bool loadM_properlyS(std::u16string_view fileName, std::string_view xml, Manifest& m);
+
+namespace manifest {
+using ::loadM_properly;
+using ::loadM_properlyS;
+}  // namespace manifest
