@@ -1,6 +1,7 @@
-# Runs "kxff block decode" and "kxff block encode" over every seed block and checks that the bytes
+# Runs "kxff block decode" and "kxff block encode" over the named seed blocks (*.bin, as this format
+# writes them; fuzzer finds may use wider counts or unordered names) and checks that the bytes
 # come back unchanged. Called as: cmake -DKXFF=<kxff> -DCORPUS=<dir> -DWORK=<dir> -P this-file
-file(GLOB blocks ${CORPUS}/*)
+file(GLOB blocks ${CORPUS}/*.bin)
 file(MAKE_DIRECTORY ${WORK})
 set(checked 0)
 foreach(block IN LISTS blocks)
