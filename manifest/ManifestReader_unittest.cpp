@@ -239,6 +239,17 @@ TEST(GuardedLoad, AlienPrefixOpensThePathAndMarksTheManifest) {
   EXPECT_EQ(m.filePath, u"inline");
 }
 
+// The URL check flag of an alien manifest depends on whether its murl parses; the alien flag must
+// therefore be set before normalisation runs, not after.
+TEST(GuardedLoad, AlienFlagIsKnownWhileNormalising) {
+  const std::string xml = "<manifest><forms><form><detection web_murl='[m0]:1:0:x'/></form></forms></manifest>";
+  Manifest m;
+  ASSERT_TRUE(loadM_properlyS(u"alien|x", xml, m));
+  EXPECT_FALSE(m.forms[0].detection.web_checkurl);
+  ASSERT_TRUE(loadM_properlyS(u"x", xml, m));
+  EXPECT_TRUE(m.forms[0].detection.web_checkurl);
+}
+
 TEST(GuardedLoad, DirectoryIsNoAccess) {
   tracecore::testing::capture_t trace;
   Manifest m;
