@@ -276,8 +276,12 @@ std::string_view composedNameOf(std::string_view identity, const std::vector<std
   return table[index];
 }
 
-bool comparePaths(std::string_view a, std::string_view b, bool* stripped) {
-  return comparePrepared(preparePath(a), preparePath(b), stripped);
+bool comparePaths(std::string_view a, std::string_view b, bool* stripped, bool trace) {
+  bool cut = false;
+  const bool match = comparePrepared(preparePath(a), preparePath(b), &cut);
+  if (cut && trace) KXTRACE("'`I0A`'name stripped");
+  if (stripped) *stripped = cut;
+  return match;
 }
 
 bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& strings, const ManifestField& field,

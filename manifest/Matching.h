@@ -54,8 +54,9 @@ std::int32_t checkFormUrl(const ManifestForm& form, std::u16string_view pageUrl,
 std::string_view composedNameOf(std::string_view identity, const std::vector<std::string>& table);
 
 // Path comparison of a page-side composed name |a| and a manifest-side one |b|. |stripped| (when
-// given) is set when the match came from dropping the form part of both.
-bool comparePaths(std::string_view a, std::string_view b, bool* stripped = nullptr);
+// given) is set when the match came from dropping the form part of both; with |trace| such a match
+// is traced as well.
+bool comparePaths(std::string_view a, std::string_view b, bool* stripped = nullptr, bool trace = false);
 
 bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& strings,
                          const ManifestField& field, const std::vector<std::string>& formNames);

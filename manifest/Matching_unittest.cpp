@@ -216,11 +216,15 @@ INSTANTIATE_TEST_SUITE_P(
                     path_case_t{"f2.login.user", "f1.login.", false}));
 
 TEST(ComparePaths, ReportsStrippedMatch) {
+  tracecore::testing::capture_t trace;
   bool stripped = false;
   EXPECT_TRUE(comparePaths("#kx#<;)lid=.a.b", "#kx#<;)lid=.a.b", &stripped));
   EXPECT_FALSE(stripped);
   EXPECT_TRUE(comparePaths("#kx#<;)lid=1.a.b", "#kx#<;)lid=2.a.b", &stripped));
   EXPECT_TRUE(stripped);
+  EXPECT_FALSE(trace.contains('U', "name stripped"));
+  EXPECT_TRUE(comparePaths("#kx#<;)lid=1.a.b", "#kx#<;)lid=2.a.b", nullptr, true));
+  EXPECT_TRUE(trace.has('U', "'`I0A`'name stripped"));
 }
 
 TEST(ControlMatchesField, DecodesBothSidesWithTheirTables) {
