@@ -403,7 +403,7 @@ struct failing_allocator {
 
 TEST(InMemStorageSave, OneExactAllocationAndFailureGivesZero) {
   CInMemStorage s;
-  s.put_str("a", "hello");
+  s.put_str("a", std::string(100, 'h'));  // longer than a block keeps inside itself
   s.open_section("b", nullptr, true);
   memoryblock_T<counting_allocator> block;
   counting_allocator::calls = 0;
@@ -466,7 +466,8 @@ TEST_P(MemoryBlock, AssignCopyMoveAndRelease) {
   EXPECT_EQ(a[0], 'a');  // a view's release leaves the caller's bytes alone
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, MemoryBlock, ::testing::Values(3u, 16u, 17u, 40u));
+constexpr std::uint32_t inside = CMemoryObjectEx::inline_capacity;
+INSTANTIATE_TEST_SUITE_P(Lengths, MemoryBlock, ::testing::Values(3u, inside, inside + 1, 100u));
 
 }  // namespace
 }  // namespace serialization::StorageNamed::InMemStorageSpace

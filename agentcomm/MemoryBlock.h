@@ -57,7 +57,7 @@ class memoryblock_i {
 template <class Allocator>
 class memoryblock_T : public memoryblock_i {
  public:
-  static constexpr std::uint32_t inline_capacity = 16;
+  static constexpr std::uint32_t inline_capacity = 40;
 
   memoryblock_T() = default;
   memoryblock_T(const void* bytes, std::uint32_t length) { assign(bytes, length); }

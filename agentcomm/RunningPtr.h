@@ -4,11 +4,13 @@
 // below 0x40 one byte, below 0x4000 two, below 0x40000000 four, else eight, little-endian.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 namespace serialization {
+
+static_assert(std::endian::native == std::endian::little, "packed counts are copied as little-endian bytes");
 
 // A cursor that never moves past |capacity| bytes from its start. Readers also record whether an
 // entry stopped early (a read that did not fit, an unknown entry type, too deep a nesting) and how
@@ -53,8 +55,7 @@ inline bool write_packed(running_ptr& cursor, std::uint64_t value) {
   const std::uint32_t width = packed_width(value);
   if (cursor.remaining() < width) return false;
   const std::uint64_t stored = (value << 2) | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3);
-  std::uint8_t* p = cursor.current();
-  for (std::uint32_t i = 0; i < width; ++i) p[i] = static_cast<std::uint8_t>(stored >> (8 * i));
+  std::memcpy(cursor.current(), &stored, width);  // the low bytes of a little-endian number
   return cursor.advance(width);
 }
 
@@ -67,7 +68,7 @@ inline bool read_packed(const_running_ptr& cursor, std::uint32_t& value) {
   const std::uint32_t width = widths[p[0] & 3];
   if (cursor.remaining() < width) return false;
   std::uint64_t stored = 0;
-  for (std::uint32_t i = 0; i < width; ++i) stored |= std::uint64_t{p[i]} << (8 * i);
+  std::memcpy(&stored, p, width);
   value = static_cast<std::uint32_t>(stored >> 2);
   return cursor.advance(width);
 }

@@ -62,6 +62,10 @@ void record_save_allocs(benchmark::State& state, const CInMemStorage& s) {
   s.save(block);
   state.counters["save_allocs"] = static_cast<double>(g_allocs - before);
   state.counters["block_bytes"] = block.size();
+  CInMemStorage r;
+  const long before_load = g_allocs;
+  r.load(block);
+  state.counters["load_allocs"] = static_cast<double>(g_allocs - before_load);
 }
 
 void save_load(benchmark::State& state, const CInMemStorage& s) {
