@@ -37,12 +37,12 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   NS_IMETHOD QuickLinkToProfileLink(const nsAString& inURI, nsAString& outURI) override;
 
   // The eighteen request handlers; their bodies come with the request handling.
-  void onfillin(agentmsg::fillin_reply_context&) override {}
-  void onrequestaborted(const agentmsg::notice_requestaborted&) override {}
-  void onkxagentversion(const agentmsg::notice_kxaversion&) override {}
-  void onhighlight(const agentmsg::notice_highlightID&) override {}
-  void onsenddata(const agentmsg::notice_senddata&) override {}
-  void onchecklogon(agentmsg::checklogon_reply_context&) override {}
+  void onfillin(kxmessages::fillin_reply_context_t&) override {}
+  void onrequestaborted(const kxmessages::notice_requestaborted_t&) override {}
+  void onkxagentversion(const kxmessages::notice_kxaversion_t&) override {}
+  void onhighlight(const kxmessages::notice_highlight_t&) override {}
+  void onsenddata(const kxmessages::notice_senddata_t&) override {}
+  void onchecklogon(kxmessages::checklogon_reply_context_t&) override {}
   void onstarttraining() override {}
   void oncacheupdated() override {}
   void onreserved() override {}

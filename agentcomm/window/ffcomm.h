@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 
+#include "agentcomm/transport/Transport.h"
 #include "agentcomm/window/callbacks.h"
 
 namespace ffagent_window {
@@ -17,11 +19,46 @@ class feedback_window_t {
   void detach() { comm_ = browser_ = nullptr; }
   void hide() {}
   bool attached() const { return comm_ != nullptr; }
+  // The flag the icon menu's state word keeps the value 2 for.
+  bool menu_flag() const { return menu_flag_; }
+  void set_menu_flag(bool on) { menu_flag_ = on; }
+  // Window messages the communication window hands over (activation, visibility, position, finger
+  // activity).
+  LRESULT handle_message(UINT msg, WPARAM wparam, LPARAM lparam) {
+    last_message_ = msg;
+    ++messages_;
+    return 0;
+  }
+  UINT last_message() const { return last_message_; }
+  unsigned messages() const { return messages_; }
 
  private:
   HWND comm_ = nullptr;
   HWND browser_ = nullptr;
+  bool menu_flag_ = false;
+  UINT last_message_ = 0;
+  unsigned messages_ = 0;
 };
+
+// The four fields of a message a hook hands over wrapped in WM_KX_HOOK_FFWM.
+struct hook_message_t {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+// The settings the icon menu's state word depends on.
+struct menu_switches_t {
+  bool personalmode = false;
+  bool kioskinstalled = false;
+  bool kiosklogon = false;
+  bool deskwithworkgroup = false;
+  bool allow_sso = false;
+};
+// The icon menu's state word for a page that is trained (T), a password-change screen (P), with the
+// feedback object's flag (F).
+std::uint32_t menu_state_word(bool trained, bool passwordchange, bool flag, const menu_switches_t& s);
 
 class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
  public:
@@ -46,16 +83,23 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
 
  protected:
   ~ffcomm_t();
+  // The settings behind the icon menu's state word (read once per process by default).
+  virtual menu_switches_t menu_switches();
 
  private:
+  void dispatch_hook(LPARAM lparam);
+  void dispatch_agent_request(WPARAM notice);
+  void dispatch_action_request(WPARAM reply, LPARAM operation);
+  void run_menu_command(LPARAM command);
+  LRESULT menu_request(LPARAM what);
+
   HWND agent_ = nullptr;
   HWND browser_ = nullptr;
   HWND comm_ = nullptr;
   std::unique_ptr<feedback_window_t> feedback_;
 };
 
-// The agent's window: a top-level window whose class and title are both "Kestrix Desk Agent".
-// The first miss in the life of the module is traced in full, later ones in short.
-HWND find_agent_window();
+// The agent's window; see ffipc::find_agent_window.
+inline HWND find_agent_window() { return ffipc::find_agent_window(); }
 
 }  // namespace ffagent_window

@@ -1,0 +1,107 @@
+#include <windows.h>
+
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "agentcomm/transport/DontPromptList.h"
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/transport/Transport.h"
+#include "environment/Paths.h"
+#include "environment/Settings.h"
+#include "manifest/ManifestReader.h"
+#include "tracecore/trace.h"
+#include "tracecore/utf.h"
+
+namespace ffipc {
+namespace {
+
+std::string read_textfile(const std::u16string& name) {
+  const std::u16string path = kxpaths::expand_path(name);
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) {
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+    throw errors::fileload_error(attributes == INVALID_FILE_ATTRIBUTES ? errors::fileload_error::notfound
+                                                                       : errors::fileload_error::noaccess,
+                                 tracecore::to_utf8(path));
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+void dontprompt_list_t::set_file_name(std::u16string name) {
+  std::lock_guard<std::mutex> g(lock_);
+  file_name_ = std::move(name);
+  have_name_ = true;
+  loaded_ = false;
+  records_ = {};
+}
+
+std::u16string dontprompt_list_t::file_name_locked() {
+  if (!have_name_) {
+    const std::wstring name = kxsettings::settings().get_path(L"dontpromptlist_filename");
+    file_name_.assign(name.begin(), name.end());
+    have_name_ = true;
+  }
+  return file_name_;
+}
+
+void dontprompt_list_t::load_locked() {
+  if (loaded_) return;
+  loaded_ = true;
+  records_ = {};
+  const std::u16string name = file_name_locked();
+  if (name.empty()) return;
+  try {
+    records_ = dontprompt_records_t::parse(read_textfile(name));
+  } catch (const errors::fileload_error& e) {
+    KXERROR("load_textfile [%s]: '%s'", errors::fileload_code_name(e.code()).c_str(), e.what());
+  } catch (const std::exception& e) {
+    KXERROR("load_textfile: %s", e.what());
+  } catch (...) {
+    KXERROR("load_textfile oo");
+  }
+}
+
+bool dontprompt_list_t::web_flag(std::string_view name) {
+  if (name.empty()) return true;
+  std::lock_guard<std::mutex> g(lock_);
+  load_locked();
+  auto it = records_.web.find(std::string(name));
+  return it != records_.web.end() && it->second.flag;
+}
+
+void dontprompt_list_t::set_web(const std::string& name) {
+  std::lock_guard<std::mutex> g(lock_);
+  load_locked();
+  records_.web[name] = dontprompt_entry_t{true, 0};
+  save_locked();
+}
+
+void dontprompt_list_t::save_locked() {
+  KXSCOPE("EL::IPC");
+  try {
+    const std::u16string name = file_name_locked();
+    if (name.empty()) {
+      KXERROR("empty fname");
+      return;
+    }
+    const std::string compacted = tracecore::to_utf8(kxpaths::compact_path(name));
+    KXTRACE("save %s", compacted.c_str());
+    if (HWND agent = find_agent_window())
+      send_text(agent, registered(kxmsg::agent_manifest), compacted, records_.format());
+  } catch (...) {
+    KXERROR("savefile oo");
+  }
+}
+
+dontprompt_list_t& dontprompt_list() {
+  static dontprompt_list_t list;
+  return list;
+}
+
+}  // namespace ffipc

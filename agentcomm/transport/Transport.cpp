@@ -1,0 +1,275 @@
+#include "agentcomm/transport/Transport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <span>
+#include <stdexcept>
+
+#include "agentcomm/transport/KernelObjects.h"
+#include "agentcomm/transport/ServerRecords.h"
+#include "tracecore/trace.h"
+#include "tracecore/utf.h"
+#include "tracecore/win_handles.h"
+
+namespace ffipc {
+namespace {
+
+constexpr channel_t kChannels[3] = {
+    {L"KXMAX_NIPC_MUTEX", L"KXMAX_NIPC_BUFFER_READY", L"KXMAX_NIPC_DATA_READY", L"KXMAX_NIPC_BUFFER", 4096,
+     L"KXTEMPLATE", L"BLOCK_TO_KX", L"BLOCK_TO_FF"},
+    {L"KXMAX_BIPC_MUTEX", L"KXMAX_BIPC_BUFFER_READY", L"KXMAX_BIPC_DATA_READY", L"KXMAX_BIPC_BUFFER", 4096,
+     L"KXTEMPLATE", L"BLOCK_TO_KX", L"BLOCK_TO_FF"},
+    {L"KXMAX_AIPC_MUTEX", L"KXMAX_AIPC_BUFFER_READY", L"KXMAX_AIPC_DATA_READY", L"KXMAX_AIPC_BUFFER", 4096,
+     L"KXTEMPLATE", L"BLOCK_TO_KX", L"BLOCK_TO_FF"},
+};
+
+constexpr const wchar_t* kAgentName = L"Kestrix Desk Agent";
+
+// Module-wide one-shot flags: the first miss is traced in full.
+std::atomic<bool> g_first_agent_miss{true};
+std::atomic<bool> g_first_avatar_miss{true};
+std::atomic<bool> g_first_mapping_miss{true};
+
+thread_local call_result_t t_last_result = call_result_t::done;
+
+std::uint32_t u32(std::uintptr_t v) { return static_cast<std::uint32_t>(v); }
+std::uint32_t handle32(HWND h) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h)); }
+
+void trace_missing_mapping(const wchar_t* name) {
+  const std::string text = "MMF: cannot open file mapping '" + tracecore::to_utf8(std::wstring_view(name)) + "'";
+  if (g_first_mapping_miss.exchange(false))
+    KXERROR_CODE(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "%s", text.c_str());
+  else
+    KXTRACE("'`I04`'%s", text.c_str());
+}
+
+// The agent's process, found from its window, so that a wait for its acknowledgement can end when
+// the process does. Null when there is no window or the process cannot be opened for waiting.
+tracecore::unique_handle agent_process() {
+  HWND agent = FindWindowExW(nullptr, nullptr, kAgentName, kAgentName);
+  DWORD pid = 0;
+  if (!agent || !GetWindowThreadProcessId(agent, &pid) || pid == 0 || pid == GetCurrentProcessId()) return {};
+  return tracecore::unique_handle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+}
+
+// Takes the channel's mutex: creates it with the mutex security and the low label, or opens the
+// agent's when creating is denied.
+tracecore::unique_handle take_mutex(const channel_t& ch) {
+  tracecore::unique_handle mutex(CreateMutexW(mutex_security().attributes(), FALSE, ch.mutex));
+  if (mutex) {
+    apply_low_label(mutex.get());
+    return mutex;
+  }
+  const DWORD error = GetLastError();
+  KXTRACE("Failed to create mutex. OK. Try to open it.");
+  if (error == ERROR_ACCESS_DENIED) {
+    mutex.reset(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, ch.mutex));
+    if (!mutex) KXERROR_LAST("Failed to open mutex. BAD.");
+  }
+  return mutex;
+}
+
+// One server call on |channel_number|: |write| puts the record into the buffer, |read_back| takes
+// what the agent left there after the acknowledgement.
+call_result_t server_call(int channel_number, const std::function<bool(std::span<std::uint8_t>)>& write,
+                          const std::function<void(std::span<const std::uint8_t>)>& read_back) {
+  try {
+    const channel_t& ch = channel(channel_number);
+    // Declared in reverse order of release: the events go first, then the view and mapping, then the
+    // lock, then the mutex handle.
+    tracecore::unique_handle mutex = take_mutex(ch);
+    if (!mutex) {
+      KXERROR("Create Mutex failed");
+      return call_result_t::no_mutex;
+    }
+    tracecore::mutex_lock_t lock;
+    const DWORD wait = WaitForSingleObject(mutex.get(), INFINITE);
+    if (wait == WAIT_ABANDONED) {
+      // A previous holder died with the mutex: this thread owns it now and must give it back, or
+      // every later call would wait for it forever.
+      lock = tracecore::mutex_lock_t(mutex.get());
+      KXERROR_CODE(wait, "WaitForSingleObject on Mutex");
+      return call_result_t::mutex_wait;
+    }
+    if (wait != WAIT_OBJECT_0) {
+      KXERROR_CODE(wait, "WaitForSingleObject on Mutex");
+      return call_result_t::mutex_wait;
+    }
+    lock = tracecore::mutex_lock_t(mutex.get());
+
+    DWORD open_error = 0;
+    mapping_t buffer = mapping_t::open(ch.buffer, FILE_MAP_WRITE, &open_error);
+    if (!buffer.handle()) {
+      if (open_error == ERROR_FILE_NOT_FOUND)
+        trace_missing_mapping(ch.buffer);
+      else
+        KXERROR_CODE(HRESULT_FROM_WIN32(open_error), "OpenFileMapping");
+    } else if (!buffer) {
+      KXERROR_CODE(HRESULT_FROM_WIN32(open_error), "MapViewOfFile");
+    }
+    tracecore::unique_handle ack(OpenEventW(SYNCHRONIZE, FALSE, ch.buffer_ready));
+    if (!ack) KXERROR_LAST("no AckEvent");
+    tracecore::unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, ch.data_ready));
+    if (!ready) KXERROR_LAST("no ReadyEvent");
+    if (!buffer || !ack || !ready) return call_result_t::no_buffer;
+
+    const std::span<std::uint8_t> view = buffer.bytes().first(std::min<std::uint32_t>(buffer.size(), ch.size));
+    if (!write(view)) return call_result_t::failed;
+    tracecore::unique_handle process = agent_process();
+    SetEvent(ready.get());
+    DWORD acked;
+    if (process) {
+      const HANDLE waits[2] = {ack.get(), process.get()};
+      acked = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+      if (acked == WAIT_OBJECT_0 + 1) KXERROR("agent process ended during the call");
+    } else {
+      acked = WaitForSingleObject(ack.get(), INFINITE);
+    }
+    if (acked != WAIT_OBJECT_0) {
+      KXERROR_CODE(acked, "cannot transfer the rest from client");
+      return call_result_t::not_acknowledged;
+    }
+    if (read_back) read_back(view);
+    return call_result_t::done;
+  } catch (const std::exception& e) {
+    KXERROR("_callserverprocess %s", e.what());
+  } catch (...) {
+    KXERROR("_callserverprocess");
+  }
+  return call_result_t::failed;
+}
+
+call_result_t run(int channel_number, const std::function<bool(std::span<std::uint8_t>)>& write,
+                  const std::function<void(std::span<const std::uint8_t>)>& read_back = {}) {
+  t_last_result = server_call(channel_number, write, read_back);
+  return t_last_result;
+}
+
+HWND find_named_window(const wchar_t* cls, const wchar_t* title, std::atomic<bool>& first_miss,
+                       const char* no_access, const char* first_text, const char* later_text) {
+  SetLastError(0);
+  HWND hwnd = FindWindowExW(nullptr, nullptr, cls, title);
+  if (hwnd) return hwnd;
+  const DWORD err = GetLastError();
+  if (err != 0 && err != ERROR_FILE_NOT_FOUND)
+    KXERROR_CODE(HRESULT_FROM_WIN32(err), "%s", no_access);
+  else if (first_miss.exchange(false))
+    KXTRACE("%s", first_text);
+  else
+    KXTRACE("%s", later_text);
+  return nullptr;
+}
+
+}  // namespace
+
+const channel_t& channel(int number) {
+  if (number < 1 || number > 3) throw std::runtime_error("protocol oo");
+  return kChannels[number - 1];
+}
+
+std::uint32_t forward_message(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
+  std::uint32_t result = 0;
+  run(
+      1,
+      [&](std::span<std::uint8_t> view) {
+        return write_record(view, forward_record_t{GetCurrentProcessId(), 0, handle32(target), message, u32(wparam),
+                                                   u32(static_cast<std::uintptr_t>(lparam)), 0});
+      },
+      [&](std::span<const std::uint8_t> view) { result = get_u32(view, forward_result_offset); });
+  return result;
+}
+
+bool send_text(HWND target, UINT message, std::string_view name, std::string_view text) {
+  if (name.empty() && text.empty()) {
+    KXERROR("invalid data to send");
+    return false;
+  }
+  if (name.size() > max_text_name || text.size() >= 0xFFFFFFFFu) {
+    KXERROR("invalid data to send");
+    return false;
+  }
+  const channel_t& ch = channel(1);
+  mapping_t mapping = mapping_t::create(ch.text, static_cast<std::uint32_t>(text.size() + 1));
+  if (!mapping) {
+    KXERROR("cannot create mapping to send");
+    return false;
+  }
+  std::memcpy(mapping.data(), text.data(), text.size());
+  mapping.data()[text.size()] = 0;
+  run(1, [&](std::span<std::uint8_t> view) {
+    return write_record(view, text_record_t{GetCurrentProcessId(), handle32(target), message, std::string(name)});
+  });
+  return true;  // the mapping closes only now, after the agent has read it
+}
+
+bool pass_block(HWND target, UINT message, std::uint32_t code, const serialization::memoryblock_i& block) {
+  const std::uint32_t length = block.size();
+  if (length == 0) {
+    KXERROR("invalid data to pass");
+    return false;
+  }
+  if (length > 0xFFFFFFFFu - 4) {
+    KXERROR("cannot create mapping to pass");
+    return false;
+  }
+  mapping_t mapping = mapping_t::create(channel(1).block_to_agent, length + 4);
+  if (!mapping) {
+    KXERROR("cannot create mapping to pass");
+    return false;
+  }
+  put_u32(mapping.bytes(), 0, length);
+  std::memcpy(mapping.data() + 4, block.data(), length);
+  run(1, [&](std::span<std::uint8_t> view) {
+    return write_record(view, block_record_t{GetCurrentProcessId(), handle32(target), message, code});
+  });
+  return true;
+}
+
+void receive_block(const wchar_t* name, serialization::memoryblock_i& out) {
+  DWORD error = 0;
+  mapping_t mapping = mapping_t::open(name, FILE_MAP_READ, &error);
+  out.release();
+  if (!mapping.handle()) {
+    if (error == ERROR_FILE_NOT_FOUND)
+      trace_missing_mapping(name);
+    else
+      KXERROR_CODE(HRESULT_FROM_WIN32(error), "OpenFileMapping");
+    return;
+  }
+  if (!mapping) {
+    KXERROR_CODE(HRESULT_FROM_WIN32(error), "MapViewOfFile");
+    return;
+  }
+  const auto payload = read_length_prefixed(std::span<const std::uint8_t>(mapping.data(), mapping.size()));
+  if (!payload) {
+    KXERROR("block length %u exceeds its mapping", static_cast<unsigned>(get_u32(mapping.bytes(), 0)));
+    return;
+  }
+  out.assign(payload->data(), static_cast<std::uint32_t>(payload->size()));
+}
+
+HWND find_agent_window() {
+  return find_named_window(kAgentName, kAgentName, g_first_agent_miss, "No access to KxAgent",
+                           "'`I04`'KXAgent not running", "'`I04`'NoKXAgent");
+}
+
+HWND find_gavatar_window() {
+  return find_named_window(L"KX_GlobalAvatarClass", L"KX_GlobalAvatar", g_first_avatar_miss, "No access to GAvatar",
+                           "'`I04`'GAvatar not running", "'`I04`'NoGAvatar");
+}
+
+HWND top_level_of(HWND window) {
+  while (window && (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD)) {
+    HWND parent = GetParent(window);
+    if (!parent) break;
+    window = parent;
+  }
+  return window;
+}
+
+call_result_t last_call_result() { return t_last_result; }
+
+}  // namespace ffipc

@@ -1,0 +1,255 @@
+// The server call against the agent stand-in in a process of its own.
+#include "agentcomm/transport/Transport.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "agentcomm/AgentMessages.h"
+#include "agentcomm/transport/KernelObjects.h"
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/transport/ServerRecords.h"
+#include "environment/LookupCache.h"
+#include "peers/agent/AgentCommands.h"
+#include "peers/agent/AgentDriver.h"
+#include "tests/support/WineTestSupport.h"
+#include "tracecore/testing.h"
+#include "tracecore/utf.h"
+
+namespace ffipc {
+namespace {
+
+namespace fs = std::filesystem;
+using serialization::CMemoryObjectEx;
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string source_file(const char* relative) {
+  const char* root = std::getenv("KX_SOURCE_DIR");
+  return read_file(fs::path(root ? root : ".") / relative);
+}
+
+class TransportTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new kxtest::scratch_dir_t(L"transport");
+    agent_ = new kxagent::agent_process_t(kxagent::options_in(dir_->path()));
+  }
+  static void TearDownTestSuite() {
+    delete agent_;
+    delete dir_;
+  }
+  void SetUp() override { ASSERT_TRUE(agent_->running()) << "the agent stand-in did not start"; }
+
+  static HWND agent() { return agent_->window(); }
+  static UINT probe() { return RegisterWindowMessageW(kxagent::kProbeMessage); }
+
+  static kxtest::scratch_dir_t* dir_;
+  static kxagent::agent_process_t* agent_;
+};
+kxtest::scratch_dir_t* TransportTest::dir_ = nullptr;
+kxagent::agent_process_t* TransportTest::agent_ = nullptr;
+
+TEST_F(TransportTest, ForwardedMessageResultComesBack) {
+  EXPECT_EQ(forward_message(agent(), probe(), 40, 2), 42u);
+  EXPECT_EQ(last_call_result(), call_result_t::done);
+  const auto entries = agent_->log_of("forward");
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.back()["pid"], GetCurrentProcessId());
+  EXPECT_EQ(entries.back()["wparam"], 40);
+  EXPECT_EQ(entries.back()["result"], 42);
+}
+
+TEST_F(TransportTest, ForwardedMessageToAGoneWindowGivesZero) {
+  // The agent cannot deliver it and leaves the result field as written.
+  EXPECT_EQ(forward_message(reinterpret_cast<HWND>(0x7ff0), probe(), 1, 2), 0u);
+  EXPECT_EQ(last_call_result(), call_result_t::done);
+  EXPECT_EQ(agent_->log_of("forward").back()["delivered"], false);
+}
+
+TEST_F(TransportTest, TextRecordLeavesItsFileInTheAgentsStoreAndTheLookupCache) {
+  const std::string xml = source_file("manifest/testdata/logon.kxm");
+  ASSERT_FALSE(xml.empty());
+  ASSERT_TRUE(send_text(agent(), registered(kxmsg::agent_manifest), "vlt::shop_login.kxm", xml));
+  const fs::path stored = fs::path(dir_->path()) / "store" / "shop_login.kxm";
+  EXPECT_EQ(read_file(stored), xml);
+  const auto entry = agent_->log_of("text").back();
+  EXPECT_EQ(entry["message"], "WM_KX_AGENT_MANIFEST");
+  EXPECT_EQ(entry["name"], "vlt::shop_login.kxm");
+  EXPECT_EQ(entry["length"], xml.size());
+  // The agent keeps its lookup cache up to date with the store.
+  const std::u16string names = lookupcache::cached_url(u"https://www.example.com/login", false);
+  EXPECT_NE(names.find(u"shop_login.kxm"), std::u16string::npos) << tracecore::to_utf8(names);
+}
+
+TEST_F(TransportTest, TextRecordNamesCannotLeaveTheStore) {
+  ASSERT_TRUE(send_text(agent(), registered(kxmsg::agent_manifest), "..\\..\\escape.txt", "x"));
+  EXPECT_TRUE(fs::exists(fs::path(dir_->path()) / "store" / "escape.txt"));
+  EXPECT_FALSE(fs::exists(fs::path(dir_->path()) / "escape.txt"));
+}
+
+TEST_F(TransportTest, TextRecordWithOnlyATextIsSentAndBothEmptyIsRefused) {
+  tracecore::testing::capture_t trace;
+  const std::size_t before = agent_->log_of("text").size();
+  EXPECT_TRUE(send_text(agent(), registered(kxmsg::agent_spawn_flm), "", "17"));
+  EXPECT_EQ(agent_->log_of("text").size(), before + 1);
+  EXPECT_EQ(agent_->log_of("text").back()["text"], "17");
+  EXPECT_FALSE(send_text(agent(), registered(kxmsg::agent_spawn_flm), "", ""));
+  EXPECT_TRUE(trace.has('E', "0 invalid data to send")) << trace.dump();
+  EXPECT_FALSE(send_text(agent(), registered(kxmsg::agent_spawn_flm), std::string(max_text_name + 1, 'n'), "x"));
+  EXPECT_EQ(agent_->log_of("text").size(), before + 1) << "refused records reach no agent";
+}
+
+TEST_F(TransportTest, PassedBlockIsDecodedByTheAgent) {
+  kxmessages::block_domain_manifests_t m;
+  m.callheader = {0x1234, 0x20, 0x30};
+  m.domainmanifestnames = "a.kxm\nb.kxm";
+  m.istsids = true;
+  CMemoryObjectEx block;
+  ASSERT_GT(kxmessages::encode(m, block), 0u);
+  ASSERT_TRUE(pass_block(agent(), registered(kxmsg::agent_ffmemblock), m.code, block));
+  const auto entry = agent_->log_of("block").back();
+  EXPECT_EQ(entry["code"], 4);
+  EXPECT_EQ(entry["message"], "WM_KX_AGENT_FFMEMBLOCK");
+  EXPECT_EQ(entry["loaded"], true);
+  EXPECT_EQ(entry["decoded"]["callheader"]["requestID"], 0x1234);
+  EXPECT_EQ(entry["decoded"]["domainmanifestnames"], "a.kxm\nb.kxm");
+  EXPECT_EQ(entry["decoded"]["istsids"], true);
+}
+
+TEST_F(TransportTest, EmptyBlockIsRefusedWithoutAMapping) {
+  tracecore::testing::capture_t trace;
+  const std::size_t before = agent_->log_of("block").size();
+  CMemoryObjectEx empty;
+  EXPECT_FALSE(pass_block(agent(), registered(kxmsg::agent_ffmemblock), 4, empty));
+  EXPECT_TRUE(trace.has('E', "0 invalid data to pass")) << trace.dump();
+  EXPECT_EQ(agent_->log_of("block").size(), before);
+  EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, L"BLOCK_TO_KX"), nullptr);
+}
+
+TEST_F(TransportTest, ReceiveBlockCopiesThePayloadAndRefusesALengthBeyondTheMapping) {
+  mapping_t incoming = mapping_t::create(L"BLOCK_TO_FF", 4 + 5);
+  ASSERT_TRUE(incoming);
+  put_u32(incoming.bytes(), 0, 5);
+  std::memcpy(incoming.data() + 4, "hello", 5);
+  CMemoryObjectEx block;
+  receive_block(L"BLOCK_TO_FF", block);
+  ASSERT_EQ(block.size(), 5u);
+  EXPECT_EQ(std::memcmp(block.data(), "hello", 5), 0);
+
+  // A peer that claims more than it mapped: nothing is read past the view.
+  tracecore::testing::capture_t trace;
+  put_u32(incoming.bytes(), 0, 1u << 20);
+  receive_block(L"BLOCK_TO_FF", block);
+  EXPECT_EQ(block.size(), 0u);
+  EXPECT_TRUE(trace.contains('E', "exceeds its mapping")) << trace.dump();
+}
+
+TEST_F(TransportTest, AThousandServerCallsLeaveTheHandleCountAlone) {
+  CMemoryObjectEx block(std::string(1024, 'b').data(), 1024);
+  // Warm up: one-time objects (security descriptors, registered messages) exist before counting.
+  forward_message(agent(), probe(), 1, 1);
+  pass_block(agent(), registered(kxmsg::agent_ffmemblock), 99, block);
+  DWORD before = 0, after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(forward_message(agent(), probe(), i, 1), static_cast<std::uint32_t>(i + 1));
+  for (int i = 0; i < 100; ++i) pass_block(agent(), registered(kxmsg::agent_ffmemblock), 99, block);
+  send_text(agent(), registered(kxmsg::agent_spawn_flm), "n", "1");
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(TransportTest, AnAbandonedMutexIsGivenBackAndTheNextCallWorks) {
+  // A thread that dies holding the channel's mutex, as a component that crashed mid-call would.
+  std::thread([] {
+    HANDLE m = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"KXMAX_NIPC_MUTEX");
+    WaitForSingleObject(m, INFINITE);
+    CloseHandle(m);
+  }).join();
+  tracecore::testing::capture_t trace;
+  EXPECT_EQ(forward_message(agent(), probe(), 2, 3), 0u);
+  EXPECT_EQ(last_call_result(), call_result_t::mutex_wait);
+  EXPECT_TRUE(trace.contains('E', "WaitForSingleObject on Mutex")) << trace.dump();
+  // Released, not kept: another thread gets it at once.
+  std::atomic<DWORD> other{WAIT_FAILED};
+  std::thread([&] {
+    HANDLE m = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"KXMAX_NIPC_MUTEX");
+    other = WaitForSingleObject(m, 2000);
+    if (other == WAIT_OBJECT_0) ReleaseMutex(m);
+    CloseHandle(m);
+  }).join();
+  EXPECT_EQ(other.load(), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(forward_message(agent(), probe(), 2, 3), 5u);
+}
+
+TEST(TransportChannels, TableAndBadChannel) {
+  EXPECT_STREQ(channel(1).mutex, L"KXMAX_NIPC_MUTEX");
+  EXPECT_STREQ(channel(2).data_ready, L"KXMAX_BIPC_DATA_READY");
+  EXPECT_STREQ(channel(3).buffer, L"KXMAX_AIPC_BUFFER");
+  for (int c = 1; c <= 3; ++c) {
+    EXPECT_EQ(channel(c).size, 4096u);
+    EXPECT_STREQ(channel(c).text, L"KXTEMPLATE");
+    EXPECT_STREQ(channel(c).block_to_agent, L"BLOCK_TO_KX");
+    EXPECT_STREQ(channel(c).block_from_agent, L"BLOCK_TO_FF");
+  }
+  for (int bad : {0, 4, -1}) {
+    try {
+      channel(bad);
+      ADD_FAILURE() << "channel " << bad;
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "protocol oo");
+    }
+  }
+}
+
+// An agent of its own per test: these end it.
+class DyingAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent_ = std::make_unique<kxagent::agent_process_t>(kxagent::options_in(dir_.path()));
+    ASSERT_TRUE(agent_->running());
+  }
+  kxtest::scratch_dir_t dir_{L"dying"};
+  std::unique_ptr<kxagent::agent_process_t> agent_;
+};
+
+TEST_F(DyingAgentTest, AnAgentThatDiesMidCallDoesNotHangTheCaller) {
+  tracecore::testing::capture_t trace;
+  agent_->die_in_call();
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(forward_message(agent_->window(), RegisterWindowMessageW(kxagent::kProbeMessage), 1, 1), 0u);
+  EXPECT_LT(GetTickCount64() - start, 15000u);
+  EXPECT_EQ(last_call_result(), call_result_t::not_acknowledged);
+  EXPECT_TRUE(trace.contains('E', "cannot transfer the rest from client")) << trace.dump();
+  EXPECT_TRUE(agent_->wait_exit(5000));
+}
+
+TEST_F(DyingAgentTest, WhileTheAgentLivesTheCallWaitsForItsAcknowledgement) {
+  agent_->set_noack(true);
+  std::atomic<bool> returned{false};
+  std::thread caller([&] {
+    forward_message(agent_->window(), RegisterWindowMessageW(kxagent::kProbeMessage), 1, 1);
+    returned = true;
+  });
+  Sleep(500);
+  EXPECT_FALSE(returned.load()) << "no time limit while the agent is alive";
+  TerminateProcess(agent_->process(), 9);
+  const ULONGLONG start = GetTickCount64();
+  while (!returned && GetTickCount64() - start < 15000) Sleep(20);
+  EXPECT_TRUE(returned.load());
+  caller.join();
+}
+
+}  // namespace
+}  // namespace ffipc

@@ -1,0 +1,69 @@
+#include "agentcomm/window/AgentCalls.h"
+
+#include <cstdio>
+
+namespace ffagent_window {
+namespace {
+
+HWND hwnd_of(kxmessages::window_id id) { return reinterpret_cast<HWND>(id); }
+
+WPARAM top_level_param(kxmessages::window_id browser) {
+  return reinterpret_cast<WPARAM>(ffipc::top_level_of(hwnd_of(browser)));
+}
+
+}  // namespace
+
+std::string operation_kind_name(std::int32_t operation) {
+  static const char* const names[] = {"none", "createmani", "modifyprof", "preparefillindata", "changepassword"};
+  if (operation >= 0 && operation <= 4) return names[operation];
+  char text[32];
+  std::snprintf(text, sizeof text, "unknown[%d]", static_cast<int>(operation));
+  return text;
+}
+
+bool send_block_bytes(std::uint32_t code, const serialization::memoryblock_i& block) {
+  HWND agent = ffipc::find_agent_window();
+  if (!agent) return false;
+  return ffipc::pass_block(agent, ffipc::registered(ffipc::kxmsg::agent_ffmemblock), code, block);
+}
+
+bool reply_fillin(kxmessages::fillin_reply_context_t& context, bool done) {
+  context.result = kxmessages::fillin_result(done);
+  bool sent = false;
+  if (IsWindow(hwnd_of(context.reply_window))) {
+    ffipc::forward_message(hwnd_of(context.reply_window), ffipc::registered(ffipc::kxmsg::fbview_fillinreply),
+                           top_level_param(context.browser_window), context.result);
+    sent = true;
+  }
+  context.reset();
+  return sent;
+}
+
+bool reply_checklogon(kxmessages::checklogon_reply_context_t& context, bool trained, bool logon) {
+  context.result = kxmessages::checklogon_result(trained, logon);
+  bool sent = false;
+  if (IsWindow(hwnd_of(context.reply_window))) {
+    ffipc::forward_message(hwnd_of(context.reply_window), ffipc::registered(ffipc::kxmsg::fbview_checklogonreply),
+                           top_level_param(context.browser_window), context.result);
+    sent = true;
+  } else {
+    KXTRACE("'`I0E`'checklogonrequest: reply window [%p] does not exist.", reinterpret_cast<void*>(context.reply_window));
+  }
+  context.reset();
+  return sent;
+}
+
+bool agent_has_fingers() {
+  HWND agent = ffipc::find_agent_window();
+  if (!agent) return true;
+  return SendMessageW(agent, ffipc::registered(ffipc::kxmsg::agent_hasfingers), 0, 0) != 0;
+}
+
+bool gavatar_activation(bool flag, LPARAM value) {
+  HWND avatar = ffipc::find_gavatar_window();
+  if (!avatar) return false;
+  SendMessageW(avatar, ffipc::registered(ffipc::kxmsg::agent_gavatar_activation), (flag ? 0x10000 : 0) | 1, value);
+  return true;
+}
+
+}  // namespace ffagent_window

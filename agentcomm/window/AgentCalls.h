@@ -1,0 +1,75 @@
+// Calls to the agent and replies to requesters: the call gate (one outstanding agent call per
+// document), blocks to the agent, the fill-in and check-logon replies, and the messages sent
+// directly to the agent's and the global avatar's windows.
+//
+//   kxmessages::block_filldata_request_t ask;       // callheader, manifestprofileID
+//   if (!ffagent_window::call_kxagent(requests, docid, kxext::op_preparefillindata, ask)) reply 51;
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "agentcomm/AgentMessages.h"
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/transport/Transport.h"
+#include "tracecore/trace.h"
+
+namespace ffagent_window {
+
+// The table of current operations per document, kept by the component under its lock.
+class operation_registry_i {
+ public:
+  // Under the owner's lock: when |docid| has no current operation, records |operation| and returns
+  // true; otherwise returns false with the current one in |current|.
+  virtual bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) = 0;
+
+ protected:
+  ~operation_registry_i() = default;
+};
+
+// "none", "createmani", "modifyprof", "preparefillindata", "changepassword", else "unknown[%d]".
+std::string operation_kind_name(std::int32_t operation);
+
+// Flattens |message| and passes it to the agent window with WM_KX_AGENT_FFMEMBLOCK and its code;
+// nothing is sent when the agent window is not found. True when the block went out.
+bool send_block_bytes(std::uint32_t code, const serialization::memoryblock_i& block);
+
+template <class M>
+bool send_block(const M& message) {
+  serialization::CMemoryObjectEx block;
+  if (kxmessages::encode(message, block) == 0) return false;
+  return send_block_bytes(M::code, block);
+}
+
+// The call gate for the agent calls (blocks 1 to 4). Refuses a document without an identity and a
+// document whose previous call is unanswered ("busy %s"); otherwise records the operation, sets the
+// message's request ID to the document's and sends it. True when the call was recorded, even when
+// no agent window took it.
+template <class M>
+bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int32_t operation, M& message) {
+  if (docid == 0) return false;
+  std::int32_t current = 0;
+  if (!registry.try_begin(docid, operation, current)) {
+    KXERROR("busy %s", operation_kind_name(current).c_str());
+    return false;
+  }
+  message.callheader.requestID = static_cast<std::int32_t>(docid);
+  KXTRACE("'`I0B`'call_KXAgent for %s", operation_kind_name(operation).c_str());
+  send_block(message);
+  return true;
+}
+
+// Fill-in reply: 50 when |done|, else 51, sent to the reply window when it still exists; the context
+// is reset afterwards. Returns whether a reply went out.
+bool reply_fillin(kxmessages::fillin_reply_context_t& context, bool done);
+// Check-logon reply: 62 when |trained|, else 60 when |logon|, else 61.
+bool reply_checklogon(kxmessages::checklogon_reply_context_t& context, bool trained, bool logon);
+
+// Whether the user has enrolled fingerprints; true when the agent window is missing.
+bool agent_has_fingers();
+// Tells the suite's global avatar window about an activation; false when it is missing.
+bool gavatar_activation(bool flag, LPARAM value);
+
+}  // namespace ffagent_window

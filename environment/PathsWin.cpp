@@ -1,0 +1,121 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include "environment/Paths.h"
+#include "tracecore/trace.h"
+#include "tracecore/win_handles.h"
+
+namespace kxpaths {
+namespace {
+
+std::u16string u16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
+
+// A REG_SZ value of an HKLM key; |opened| says whether the key opened.
+std::wstring hklm_value(const wchar_t* key, const wchar_t* name, REGSAM view, bool* opened = nullptr) {
+  tracecore::unique_hkey hkey;
+  const bool ok = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | view, hkey.put()) == ERROR_SUCCESS;
+  if (opened) *opened = ok;
+  if (!ok) return {};
+  wchar_t buffer[MAX_PATH + 1] = {};
+  DWORD size = sizeof(buffer) - sizeof(wchar_t), type = 0;
+  if (RegQueryValueExW(hkey.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return {};
+  return std::wstring(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
+}
+
+std::wstring environment(const wchar_t* name) {
+  wchar_t buffer[32768];
+  const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
+  if (n == 0 || n >= 32768) return {};
+  return std::wstring(buffer, n);
+}
+
+std::u16string appdata_child(const char16_t* child) {
+  const std::wstring appdata = environment(L"APPDATA");
+  if (appdata.empty()) {
+    KXERROR("failed to get appdata");
+    return {};
+  }
+  return with_separator(u16(appdata)) + child;
+}
+
+// "BinDir" under the suite's VLT key, else under its applications key.
+std::u16string registry_bindir(REGSAM view) {
+  std::wstring dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications\\VLT", L"BinDir", view);
+  if (dir.empty()) dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications", L"BinDir", view);
+  return with_separator(u16(dir));
+}
+
+bool is_wow64() {
+  BOOL wow = FALSE;
+  using fn_t = BOOL(WINAPI*)(HANDLE, PBOOL);
+  auto fn = reinterpret_cast<fn_t>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+  return fn && fn(GetCurrentProcess(), &wow) && wow;
+}
+
+}  // namespace
+
+std::u16string binary_directory() {
+  bool opened = false;
+  const std::wstring dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications", L"BinDir", 0, &opened);
+  if (!opened) return with_separator(u16(environment(L"ProgramFiles"))) + u"kestrix\\bin\\";
+  return with_separator(u16(dir));
+}
+
+std::u16string binary_directory_for_libraries(bool x64) {
+  std::u16string dir = registry_bindir(x64 ? KEY_WOW64_64KEY : 0);
+  if (dir.empty() && x64) {
+    const std::u16string narrow = registry_bindir(0);
+    if (!narrow.empty()) dir = narrow + u"x64\\";
+  }
+  if (dir.empty())
+    dir = with_separator(u16(environment(is_wow64() ? L"ProgramFiles(x86)" : L"ProgramFiles"))) + u"kestrix\\bin\\" +
+          (x64 ? u"x64\\" : u"");
+  return dir;
+}
+
+std::u16string user_templates_directory() { return appdata_child(u"Kestrix\\VLT\\Templates\\"); }
+std::u16string user_data_directory() { return appdata_child(u"Kestrix\\VLT\\"); }
+
+std::u16string local_user_data_directory() {
+  std::wstring local = environment(L"LOCALAPPDATA");
+  if (local.empty()) {
+    HMODULE shfolder = GetModuleHandleW(L"SHFOLDER.DLL");
+    tracecore::unique_hmodule loaded;
+    if (!shfolder) {
+      loaded.reset(LoadLibraryW(L"SHFOLDER.DLL"));
+      shfolder = loaded.get();
+    }
+    using fn_t = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+    auto fn = shfolder ? reinterpret_cast<fn_t>(reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathW")))
+                       : nullptr;
+    if (!fn) {
+      KXERROR("no SHGetFolderPath_");
+      return {};
+    }
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(fn(nullptr, 0x801C, nullptr, 0, path))) {
+      KXERROR("failed to get localappdata");
+      return {};
+    }
+    local = path;
+  }
+  return with_separator(u16(local)) + u"Kestrix\\VLT\\";
+}
+
+std::u16string install_templates_directory() {
+  const std::u16string bin = binary_directory();
+  return bin.empty() ? std::u16string() : bin + u"templates\\";
+}
+
+const known_folders_t& machine_folders() {
+  static const known_folders_t folders{user_templates_directory(), user_data_directory(), local_user_data_directory(),
+                                       install_templates_directory(), binary_directory()};
+  return folders;
+}
+
+std::u16string compact_path(std::u16string_view path) { return compact_path(path, machine_folders()); }
+std::u16string expand_path(std::u16string_view path) { return expand_path(path, machine_folders()); }
+
+}  // namespace kxpaths

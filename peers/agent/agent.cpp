@@ -1,0 +1,680 @@
+// The agent stand-in: a process with the agent's window ("Kestrix Desk Agent"), its server channel
+// (mutex, events, the 4096-byte buffer), a manifest store with the lookup cache over it, and a demo
+// vault. It serves the component's server calls, announces its version to each communication window
+// that tells it where replies go, answers fill-in data requests from the vault, and delivers any
+// notice or action request a test asks for. Everything it receives goes to a JSON-lines log.
+//
+//   kxagent.exe [--store DIR] [--log FILE] [--vault FILE] [--version HEX] [--no-fingers]
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "agentcomm/AgentMessages.h"
+#include "agentcomm/transport/KernelObjects.h"
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/transport/ServerRecords.h"
+#include "agentcomm/transport/Transport.h"
+#include "environment/LookupCache.h"
+#include "manifest/Matching.h"
+#include "manifest/ManifestReader.h"
+#include "peers/agent/AgentCommands.h"
+#include "tracecore/utf.h"
+#include "tracecore/win_handles.h"
+
+namespace {
+
+using nlohmann::json;
+using serialization::CMemoryObjectEx;
+using tracecore::to_utf8;
+namespace fs = std::filesystem;
+
+constexpr const wchar_t* kAgentName = L"Kestrix Desk Agent";
+constexpr UINT kRunDeliveries = WM_APP + 1;
+constexpr std::uint32_t kLookupCacheSize = 1u << 20;
+
+struct options_t {
+  std::wstring store;
+  std::wstring log;
+  std::wstring vault;
+  std::uint32_t version = 0x03140918;
+  bool fingers = true;
+};
+
+// --- the JSON-lines log ---
+
+class log_t {
+ public:
+  explicit log_t(const std::wstring& path) {
+    if (!path.empty()) file_ = _wfopen(path.c_str(), L"ab");
+  }
+  ~log_t() {
+    if (file_) std::fclose(file_);
+  }
+  void write(json entry) {
+    std::lock_guard<std::mutex> g(lock_);
+    entry["seq"] = ++seq_;
+    const std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    if (file_) {
+      std::fwrite(line.data(), 1, line.size(), file_);
+      std::fflush(file_);
+    }
+  }
+
+ private:
+  std::mutex lock_;
+  std::FILE* file_ = nullptr;
+  std::uint64_t seq_ = 0;
+};
+
+// --- messages as JSON, walked by their own field lists ---
+
+class json_binder_t {
+ public:
+  explicit json_binder_t(json& out) : out_(out) {}
+  bool field(const char* key, std::int32_t& v) { out_[key] = v; return true; }
+  bool field(const char* key, bool& v) { out_[key] = v; return true; }
+  bool field(const char* key, serialization::StorageNamed::InMemStorageSpace::rect_t& v) {
+    out_[key] = {v.left, v.top, v.right, v.bottom};
+    return true;
+  }
+  bool field(const char* key, std::string& v) { out_[key] = v; return true; }
+  bool field(const char* key, std::u16string& v) { out_[key] = to_utf8(v); return true; }
+  template <class M>
+  bool section(const char* key, M& m) {
+    json sub = json::object();
+    json_binder_t inner(sub);
+    m.bind(inner);
+    out_[key] = std::move(sub);
+    return true;
+  }
+  template <class M>
+  bool array(const char* key, std::vector<M>& items) {
+    json list = json::array();
+    for (M& item : items) {
+      json sub = json::object();
+      json_binder_t inner(sub);
+      item.bind(inner);
+      list.push_back(std::move(sub));
+    }
+    out_[key] = std::move(list);
+    return true;
+  }
+
+ private:
+  json& out_;
+};
+
+template <class M>
+json to_json(M& message) {
+  json out = json::object();
+  json_binder_t binder(out);
+  message.bind(binder);
+  return out;
+}
+
+std::string message_label(UINT message) {
+  for (int i = 0; i < static_cast<int>(ffipc::kxmsg::count_); ++i) {
+    const auto m = static_cast<ffipc::kxmsg>(i);
+    if (ffipc::registered(m) == message) return to_utf8(std::wstring_view(ffipc::message_name(m)));
+  }
+  return std::to_string(message);
+}
+
+HWND hwnd_of(std::uint32_t value) { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value))); }
+std::uint32_t u32_of(HWND h) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h)); }
+
+// --- the manifest store and the lookup cache over it ---
+
+class store_t {
+ public:
+  explicit store_t(fs::path dir) : dir_(std::move(dir)) {
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    // The section stays at one size for the life of the agent; updates rewrite it in place.
+    section_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, ffipc::mapping_security().attributes(), PAGE_READWRITE, 0,
+                                      kLookupCacheSize, L"KX_VLT_LOOKUP_CACHE"));
+    if (section_) view_.reset(MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
+    refresh();
+  }
+
+  // Stores |text| under the file part of |name| (a prefix such as "vlt::" and any folders are
+  // dropped: a peer's name never leaves the store). Returns the stored path, empty on failure.
+  fs::path store(const std::string& name, std::string_view text) {
+    std::string file = name;
+    if (const std::size_t colons = file.rfind("::"); colons != std::string::npos) file = file.substr(colons + 2);
+    if (const std::size_t slash = file.find_last_of("\\/:"); slash != std::string::npos) file = file.substr(slash + 1);
+    if (file.empty() || file == "." || file == "..") return {};
+    std::lock_guard<std::mutex> g(lock_);
+    const fs::path path = dir_ / fs::path(tracecore::to_utf16(file));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out) return {};
+    out.close();
+    refresh_locked();
+    return path;
+  }
+
+  std::string read(const std::u16string& name) {
+    std::u16string file = name;
+    if (const std::size_t slash = file.find_last_of(u"\\/:"); slash != std::u16string::npos) file = file.substr(slash + 1);
+    std::lock_guard<std::mutex> g(lock_);
+    std::ifstream in(dir_ / fs::path(file), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  void refresh() {
+    std::lock_guard<std::mutex> g(lock_);
+    refresh_locked();
+  }
+
+  std::size_t entries() const { return entries_; }
+
+ private:
+  void refresh_locked() {
+    std::string dir = to_utf8(dir_.u16string());
+    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    lookupcache::lookup_section_writer_t writer({dir});
+    std::size_t n = 0;
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(dir_, ec)) {
+      if (item.path().extension() != ".kxm") continue;
+      Manifest m;
+      try {
+        manifest::loadManifestFile(item.path().u16string(), m);
+      } catch (...) {
+        continue;
+      }
+      std::vector<std::string> keys;
+      for (const ManifestForm& form : m.forms) {
+        for (const std::string* url : {&form.detection.web_ourl, &form.detection.web_murl}) {
+          if (url->empty()) continue;
+          std::string domain;
+          manifest::urlKeys(*url, nullptr, nullptr, nullptr, &domain);
+          if (!domain.empty() && std::find(keys.begin(), keys.end(), domain) == keys.end()) keys.push_back(domain);
+        }
+      }
+      for (const std::string& key : keys) {
+        writer.add({key, 0, to_utf8(item.path().filename().u16string()), false});
+        ++n;
+      }
+    }
+    const std::vector<std::uint8_t> bytes = writer.bytes();
+    if (view_ && bytes.size() <= kLookupCacheSize) {
+      std::memset(view_.get(), 0, kLookupCacheSize);
+      std::memcpy(view_.get(), bytes.data(), bytes.size());
+    }
+    entries_ = n;
+  }
+
+  fs::path dir_;
+  std::mutex lock_;
+  tracecore::unique_handle section_;
+  tracecore::unique_view view_;
+  std::size_t entries_ = 0;
+};
+
+// --- the demo vault ---
+
+class vault_t {
+ public:
+  explicit vault_t(const std::wstring& path) {
+    if (path.empty()) return;
+    std::ifstream in{fs::path(path)};
+    if (!in) return;
+    data_ = json::parse(in, nullptr, false);
+    if (data_.is_discarded()) data_ = json::object();
+  }
+
+  // The profile for the manifest's file name and the profile index (any index below 0: the first).
+  bool find(const std::u16string& manifest_name, std::int32_t index, kxmessages::filldata_t& out) const {
+    std::string file = to_utf8(manifest_name);
+    if (const std::size_t slash = file.find_last_of("\\/:"); slash != std::string::npos) file = file.substr(slash + 1);
+    if (!data_.contains("profiles") || !data_["profiles"].is_array()) return false;
+    for (const json& p : data_["profiles"]) {
+      if (!p.is_object() || !iequal(p.value("manifest", ""), file)) continue;
+      if (index >= 0 && p.value("profileindex", -1) != index) continue;
+      out.operation = 3;
+      out.profileindex = p.value("profileindex", 0);
+      out.profilename = tracecore::to_utf16(p.value("profilename", ""));
+      out.submitprofile = 1;
+      std::int32_t memid = 0;
+      if (p.contains("items") && p["items"].is_array()) {
+        for (const json& item : p["items"]) {
+          if (!item.is_object()) continue;
+          kxmessages::profileitem_t pi;
+          pi.dbname = item.value("dbname", "");
+          pi.displayname = tracecore::to_utf16(item.value("displayname", ""));
+          pi.value = tracecore::to_utf16(item.value("value", ""));
+          pi.memid = memid++;
+          out.profileitems.push_back(std::move(pi));
+        }
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  static bool iequal(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+  }
+  json data_ = json::object();
+};
+
+// --- the agent ---
+
+struct delivery_t {
+  enum kind_t { notice, action } kind = notice;
+  HWND comm = nullptr;      // the communication window; null: the one the reply window names
+  HWND reply_to = nullptr;  // for a notice without a comm window: the window whose "KXMAX_FFClient" names it
+  std::uint32_t code = 0;   // notice code or operation
+  HWND reply = nullptr;     // action: the requester's reply window
+  std::vector<std::uint8_t> block;
+};
+
+class agent_t {
+ public:
+  explicit agent_t(const options_t& o)
+      : options_(o), log_(o.log), store_(o.store), vault_(o.vault), version_(o.version) {}
+
+  bool start(HINSTANCE instance);
+  int run();
+
+  LRESULT window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+ private:
+  void serve();
+  void handle_record(std::span<std::uint8_t> buffer);
+  void handle_block(const ffipc::block_record_t& r);
+  void queue(delivery_t d);
+  void run_deliveries();
+  void deliver(const delivery_t& d);
+  void command(std::uint32_t cmd, std::span<const std::uint8_t> data);
+
+  template <class M>
+  void queue_notice(HWND reply_to, const M& message) {
+    CMemoryObjectEx block;
+    kxmessages::encode(message, block);
+    delivery_t d;
+    d.reply_to = reply_to;
+    d.code = M::code;
+    d.block.assign(block.bytes().begin(), block.bytes().end());
+    queue(std::move(d));
+  }
+
+  options_t options_;
+  log_t log_;
+  store_t store_;
+  vault_t vault_;
+  std::atomic<std::uint32_t> version_;
+  std::atomic<bool> noack_{false};
+  std::atomic<bool> die_{false};
+  std::atomic<HWND> reply_window_{nullptr};
+
+  HWND window_ = nullptr;
+  UINT probe_ = 0;
+  tracecore::unique_handle mutex_, buffer_ready_, data_ready_, stop_, buffer_, thread_;
+  tracecore::unique_view view_;
+
+  std::mutex deliveries_lock_;
+  std::deque<delivery_t> deliveries_;
+};
+
+agent_t* g_agent = nullptr;
+
+LRESULT CALLBACK class_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return g_agent ? g_agent->window_proc(hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+bool agent_t::start(HINSTANCE instance) {
+  const ffipc::channel_t& ch = ffipc::channel(1);
+  // The channel's objects: the mutex with the component's access list, events the component may
+  // wait for and set, and the buffer.
+  ffipc::object_security_t event_security(ffipc::event_access);
+  mutex_.reset(CreateMutexW(ffipc::mutex_security().attributes(), FALSE, ch.mutex));
+  buffer_ready_.reset(CreateEventW(event_security.attributes(), FALSE, FALSE, ch.buffer_ready));
+  data_ready_.reset(CreateEventW(event_security.attributes(), FALSE, FALSE, ch.data_ready));
+  buffer_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, ffipc::mapping_security().attributes(), PAGE_READWRITE, 0,
+                                   ch.size, ch.buffer));
+  for (HANDLE h : {mutex_.get(), buffer_ready_.get(), data_ready_.get(), buffer_.get()})
+    if (h) ffipc::apply_low_label(h);
+  if (buffer_) view_.reset(MapViewOfFile(buffer_.get(), FILE_MAP_WRITE, 0, 0, 0));
+  stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!mutex_ || !buffer_ready_ || !data_ready_ || !view_ || !stop_) {
+    log_.write({{"kind", "error"}, {"text", "cannot create the server channel"}, {"error", GetLastError()}});
+    return false;
+  }
+
+  probe_ = RegisterWindowMessageW(kxagent::kProbeMessage);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &class_proc;
+  wc.hInstance = instance;
+  wc.lpszClassName = kAgentName;
+  if (!RegisterClassExW(&wc)) return false;
+  // A top-level window, never shown: FindWindowExW finds it, message-only windows it would not.
+  window_ = CreateWindowExW(0, kAgentName, kAgentName, WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  if (!window_) return false;
+  // Windows of lower integrity may send it the probe and the replies.
+  ChangeWindowMessageFilterEx(window_, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+
+  thread_.reset(CreateThread(
+      nullptr, 0, [](void* self) -> DWORD { static_cast<agent_t*>(self)->serve(); return 0; }, this, 0, nullptr));
+  log_.write({{"kind", "started"},
+              {"pid", GetCurrentProcessId()},
+              {"window", u32_of(window_)},
+              {"version", version_.load()},
+              {"lookup_entries", store_.entries()}});
+  return static_cast<bool>(thread_);
+}
+
+int agent_t::run() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  SetEvent(stop_.get());
+  WaitForSingleObject(thread_.get(), 5000);
+  log_.write({{"kind", "stopped"}});
+  return 0;
+}
+
+void agent_t::serve() {
+  const HANDLE waits[2] = {data_ready_.get(), stop_.get()};
+  for (;;) {
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+    if (die_.load()) {
+      log_.write({{"kind", "dying"}});
+      ExitProcess(3);
+    }
+    handle_record(std::span<std::uint8_t>(static_cast<std::uint8_t*>(view_.get()), ffipc::buffer_size));
+    if (noack_.load()) {
+      log_.write({{"kind", "noack"}});
+      continue;
+    }
+    SetEvent(buffer_ready_.get());
+  }
+}
+
+void agent_t::handle_record(std::span<std::uint8_t> buffer) {
+  switch (ffipc::record_kind_of(buffer)) {
+    case ffipc::record_forward: {
+      const auto r = ffipc::read_forward_record(buffer);
+      if (!r) break;
+      DWORD_PTR result = 0;
+      const LRESULT sent = SendMessageTimeoutW(hwnd_of(r->target), r->message, r->wparam,
+                                               static_cast<LPARAM>(static_cast<std::int32_t>(r->lparam)),
+                                               SMTO_NORMAL, 10000, &result);
+      ffipc::put_u32(buffer, ffipc::forward_result_offset, static_cast<std::uint32_t>(result));
+      log_.write({{"kind", "forward"},
+                  {"pid", r->pid},
+                  {"target", r->target},
+                  {"message", message_label(r->message)},
+                  {"wparam", r->wparam},
+                  {"lparam", r->lparam},
+                  {"delivered", sent != 0},
+                  {"result", static_cast<std::uint32_t>(result)}});
+      return;
+    }
+    case ffipc::record_text: {
+      const auto r = ffipc::read_text_record(buffer);
+      if (!r) break;
+      ffipc::mapping_t text = ffipc::mapping_t::open(ffipc::channel(1).text, FILE_MAP_READ);
+      const std::string_view body =
+          text ? ffipc::read_nul_terminated({text.data(), text.size()}) : std::string_view();
+      json entry = {{"kind", "text"}, {"pid", r->pid}, {"target", r->target}, {"message", message_label(r->message)},
+                    {"name", r->name}, {"length", body.size()}, {"mapped", static_cast<bool>(text)}};
+      if (r->message == ffipc::registered(ffipc::kxmsg::agent_manifest)) {
+        const fs::path stored = store_.store(r->name, body);
+        entry["stored"] = to_utf8(stored.u16string());
+        entry["lookup_entries"] = store_.entries();
+      } else {
+        entry["text"] = std::string(body.substr(0, 256));
+      }
+      log_.write(std::move(entry));
+      return;
+    }
+    case ffipc::record_block: {
+      const auto r = ffipc::read_block_record(buffer);
+      if (!r) break;
+      handle_block(*r);
+      return;
+    }
+    default:
+      break;
+  }
+  log_.write({{"kind", "bad_record"}, {"record_kind", ffipc::record_kind_of(buffer)}});
+}
+
+void agent_t::handle_block(const ffipc::block_record_t& r) {
+  ffipc::mapping_t mapping = ffipc::mapping_t::open(ffipc::channel(1).block_to_agent, FILE_MAP_READ);
+  json entry = {{"kind", "block"}, {"pid", r.pid}, {"target", r.target}, {"message", message_label(r.message)},
+                {"code", r.code}};
+  const auto payload =
+      mapping ? ffipc::read_length_prefixed({mapping.data(), mapping.size()}) : std::nullopt;
+  if (!payload) {
+    entry["error"] = mapping ? "length exceeds the mapping" : "no block mapping";
+    log_.write(std::move(entry));
+    return;
+  }
+  entry["length"] = payload->size();
+  serialization::fake_memblock_t block(payload->data(), static_cast<std::uint32_t>(payload->size()));
+  auto decode = [&](auto message) {
+    entry["loaded"] = kxmessages::decode(message, block);
+    entry["decoded"] = to_json(message);
+    return message;
+  };
+  switch (r.code) {
+    case kxmessages::block_filldata_request: {
+      const auto m = decode(kxmessages::block_filldata_request_t{});
+      kxmessages::notice_senddata_t answer;
+      answer.requestID = m.callheader.requestID;
+      if (vault_.find(m.manifestprofileID.manifestfilename, m.manifestprofileID.profileindex, answer.datatofillin)) {
+        answer.manifestasstring = tracecore::to_utf16(store_.read(m.manifestprofileID.manifestfilename));
+        HWND reply = reply_window_.load();
+        queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(m.callheader.targetwnd)), answer);
+        entry["answer"] = "NOTICE::senddata";
+      } else {
+        kxmessages::notice_requestaborted_t aborted;
+        aborted.requestID = m.callheader.requestID;
+        HWND reply = reply_window_.load();
+        queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(m.callheader.targetwnd)), aborted);
+        entry["answer"] = "NOTICE::requestaborted";
+      }
+      break;
+    }
+    case kxmessages::block_newmanifest: {
+      const auto m = decode(kxmessages::block_newmanifest_t{});
+      if (!m.newmanifestasstring.empty()) {
+        const std::string name = "trained_" + std::to_string(static_cast<std::uint32_t>(m.callheader.requestID)) + ".kxm";
+        entry["stored"] = to_utf8(store_.store(name, m.newmanifestasstring).u16string());
+      }
+      break;
+    }
+    case kxmessages::block_profile_operation: decode(kxmessages::block_profile_operation_t{}); break;
+    case kxmessages::block_domain_manifests: decode(kxmessages::block_domain_manifests_t{}); break;
+    case kxmessages::block_highlight: decode(kxmessages::block_highlight_t{}); break;
+    case kxmessages::block_replyto: {
+      const auto m = decode(kxmessages::block_replyto_t{});
+      HWND reply = hwnd_of(static_cast<std::uint32_t>(m.replytowindow));
+      reply_window_.store(reply);
+      kxmessages::notice_kxaversion_t version;
+      version.version = static_cast<std::int32_t>(version_.load());
+      queue_notice(reply, version);
+      entry["answer"] = "NOTICE::kxaversion";
+      break;
+    }
+    default:
+      entry["error"] = "unknown block code";
+      break;
+  }
+  log_.write(std::move(entry));
+}
+
+// Deliveries run on the window's thread once the record has been acknowledged: the component's
+// thread pumps no messages while it waits for the acknowledgement.
+void agent_t::queue(delivery_t d) {
+  {
+    std::lock_guard<std::mutex> g(deliveries_lock_);
+    deliveries_.push_back(std::move(d));
+  }
+  PostMessageW(window_, kRunDeliveries, 0, 0);
+}
+
+void agent_t::run_deliveries() {
+  for (;;) {
+    delivery_t d;
+    {
+      std::lock_guard<std::mutex> g(deliveries_lock_);
+      if (deliveries_.empty()) return;
+      d = std::move(deliveries_.front());
+      deliveries_.pop_front();
+    }
+    deliver(d);
+  }
+}
+
+void agent_t::deliver(const delivery_t& d) {
+  HWND comm = d.comm;
+  if (!comm && d.reply_to) comm = static_cast<HWND>(GetPropW(d.reply_to, L"KXMAX_FFClient"));
+  json entry = {{"kind", "delivered"}, {"to", u32_of(comm)}};
+  DWORD_PTR result = 0;
+  LRESULT sent = 0;
+  if (d.kind == delivery_t::action) {
+    entry["operation"] = d.code;
+    HWND reply = d.reply ? d.reply : window_;
+    if (comm)
+      sent = SendMessageTimeoutW(comm, ffipc::registered(ffipc::kxmsg::actionrequest_frhook),
+                                 reinterpret_cast<WPARAM>(reply), d.code, SMTO_NORMAL, 30000, &result);
+  } else {
+    entry["notice"] = kxmessages::notice_name(d.code);
+    // The payload stays mapped while the component handles the message.
+    ffipc::mapping_t mapping =
+        ffipc::mapping_t::create(ffipc::channel(1).block_from_agent, static_cast<std::uint32_t>(d.block.size() + 4));
+    if (mapping) {
+      ffipc::put_u32(mapping.bytes(), 0, static_cast<std::uint32_t>(d.block.size()));
+      if (!d.block.empty()) std::memcpy(mapping.data() + 4, d.block.data(), d.block.size());
+      if (comm)
+        sent = SendMessageTimeoutW(comm, ffipc::registered(ffipc::kxmsg::agent_request), d.code, 0, SMTO_NORMAL,
+                                   30000, &result);
+    }
+  }
+  entry["sent"] = sent != 0;
+  log_.write(std::move(entry));
+}
+
+void agent_t::command(std::uint32_t cmd, std::span<const std::uint8_t> data) {
+  auto arg = [&](std::uint32_t i) { return ffipc::get_u32(data, 4 * i); };
+  json entry = {{"kind", "command"}, {"command", cmd}};
+  switch (cmd) {
+    case kxagent::cmd_notice: {
+      delivery_t d;
+      d.comm = hwnd_of(arg(0));
+      d.code = arg(1);
+      if (data.size() > 8) d.block.assign(data.begin() + 8, data.end());
+      queue(std::move(d));
+      break;
+    }
+    case kxagent::cmd_action: {
+      delivery_t d;
+      d.kind = delivery_t::action;
+      d.comm = hwnd_of(arg(0));
+      d.code = arg(1);
+      d.reply = hwnd_of(arg(2));
+      queue(std::move(d));
+      break;
+    }
+    case kxagent::cmd_noack: noack_.store(arg(0) != 0); break;
+    case kxagent::cmd_die_in_call: die_.store(true); break;
+    case kxagent::cmd_version: version_.store(arg(0)); break;
+    case kxagent::cmd_quit: PostMessageW(window_, WM_CLOSE, 0, 0); break;
+    default: entry["error"] = "unknown command"; break;
+  }
+  log_.write(std::move(entry));
+}
+
+LRESULT agent_t::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COPYDATA) {
+    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+    command(static_cast<std::uint32_t>(cds->dwData),
+            std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(cds->lpData), cds->lpData ? cds->cbData : 0));
+    return 1;
+  }
+  if (msg == kRunDeliveries) {
+    run_deliveries();
+    return 0;
+  }
+  if (msg == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  if (msg == probe_) {
+    log_.write({{"kind", "window_message"}, {"message", "KX_STANDIN_PROBE"}, {"wparam", wp}, {"lparam", lp}});
+    return static_cast<LRESULT>(wp + static_cast<WPARAM>(lp));
+  }
+  if (msg >= 0xC000 && msg <= 0xFFFF) {
+    const std::string name = message_label(msg);
+    if (name != std::to_string(msg)) {
+      log_.write({{"kind", "window_message"},
+                  {"message", name},
+                  {"wparam", static_cast<std::uint64_t>(wp)},
+                  {"lparam", static_cast<std::int64_t>(lp)}});
+      if (msg == ffipc::registered(ffipc::kxmsg::agent_hasfingers)) return options_.fingers ? 1 : 0;
+      return 0;
+    }
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+options_t parse(int argc, wchar_t** argv) {
+  options_t o;
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  o.store = std::wstring(temp) + L"kxagent\\store";
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::wstring a = argv[i];
+    if (a == L"--store") o.store = argv[++i];
+    else if (a == L"--log") o.log = argv[++i];
+    else if (a == L"--vault") o.vault = argv[++i];
+    else if (a == L"--version") o.version = static_cast<std::uint32_t>(std::wcstoul(argv[++i], nullptr, 0));
+  }
+  for (int i = 1; i < argc; ++i)
+    if (std::wstring(argv[i]) == L"--no-fingers") o.fingers = false;
+  return o;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const options_t options = parse(argc, argv);
+  if (FindWindowExW(nullptr, nullptr, kAgentName, kAgentName)) {
+    std::fputs("kxagent: an agent is running already\n", stderr);
+    return 2;
+  }
+  agent_t agent(options);
+  g_agent = &agent;
+  if (!agent.start(GetModuleHandleW(nullptr))) {
+    std::fputs("kxagent: cannot start\n", stderr);
+    return 1;
+  }
+  const int rc = agent.run();
+  g_agent = nullptr;
+  return rc;
+}
