@@ -31,10 +31,20 @@ std::string dots_to_underscores(std::string_view s) {
   return out;
 }
 
+void append_hex(std::string& out, std::size_t v) {
+  char buf[2 * sizeof v];
+  int n = 0;
+  do {
+    buf[n++] = "0123456789abcdef"[v & 15];
+    v >>= 4;
+  } while (v);
+  while (n) out += buf[--n];
+}
+
 std::string hex(std::size_t v) {
-  char buf[20];
-  std::snprintf(buf, sizeof buf, "%zx", v);
-  return buf;
+  std::string out;
+  append_hex(out, v);
+  return out;
 }
 
 // The form name rule over the two candidates read from the form.
@@ -75,22 +85,32 @@ std::string composeControlName(std::string_view formname, std::string_view id, s
 }
 
 std::string encodeControlIdentity(std::uint32_t flags, const std::string& composed, const std::string& formname,
-                                  const std::string& part3, const std::string& part4, ffstring_table& strings) {
+                                  const std::string& part3, const std::string& part4, ffstring_table& strings,
+                                  ffstring_index* index) {
   if (flags == 0 || (composed.empty() && formname.empty() && part3.empty() && part4.empty())) return {};
-  const std::string items[5] = {hex(flags), composed, formname, part3, part4};
+  const std::string flagsText = hex(flags);
+  const std::string* items[5] = {&flagsText, &composed, &formname, &part3, &part4};
   std::string out = "[sid]";
   for (int i = 0; i < 5; ++i) {
     if (i) out += '.';
-    if (items[i].empty()) continue;
-    std::size_t index = 0;
-    while (index < strings.size() && strings[index] != items[i]) ++index;
-    if (index == strings.size()) strings.push_back(items[i]);
-    out += hex(index);
+    const std::string& item = *items[i];
+    if (item.empty()) continue;
+    std::size_t position = 0;
+    if (index) {
+      const auto [it, added] = index->try_emplace(item, strings.size());
+      if (added) strings.push_back(item);
+      position = it->second;
+    } else {
+      while (position < strings.size() && strings[position] != item) ++position;
+      if (position == strings.size()) strings.push_back(item);
+    }
+    append_hex(out, position);
   }
   return out;
 }
 
-nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_table& strings) {
+nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_table& strings,
+                          ffstring_index* index) {
   static_cast<ffcontrol_record&>(*this) = ffcontrol_record();
   m_esName.clear();
   m_esId.clear();
@@ -191,7 +211,7 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
 
   if (type != ctl_unknown) {
     if (!m_esName.empty() || !m_esId.empty()) composed = composeControlName(formname, u8(m_esId), u8(m_esName));
-    name = encodeControlIdentity(composed.empty() ? 0 : 0x101, composed, formname, {}, {}, strings);
+    name = encodeControlIdentity(composed.empty() ? 0 : 0x101, composed, formname, {}, {}, strings, index);
   }
   if (name.empty()) {
     type = ctl_unknown;
@@ -214,9 +234,9 @@ dom_rect_t ffcontrol::getRect() const {
   return rect;
 }
 
-nsresult ffcontrol::label() {
+nsresult ffcontrol::label(fflabel_cache* cache) {
   std::string text;
-  const nsresult rv = label(element, type, m_esName, m_esId, text);
+  const nsresult rv = label(element, type, m_esName, m_esId, text, cache);
   if (!text.empty()) dispname = text;
   return rv;
 }
@@ -224,6 +244,7 @@ nsresult ffcontrol::label() {
 void ffcontrols::build(nsIDOMDocument* top) {
   list_.clear();
   strings_.clear();
+  index_.clear();
   std::vector<nsCOMPtr<nsIDOMDocument>> documents;
   collect_frames(top, documents);
   documents.emplace_back(top);
@@ -255,7 +276,7 @@ void ffcontrols::build(nsIDOMDocument* top) {
           continue;
         }
         ffcontrol control;
-        control.build(document, node, strings_);
+        control.build(document, node, strings_, &index_);
         if (!control.isValid()) continue;
         if (!is_top) control.parent = uri;
         list_.push_back(std::move(control));
@@ -267,7 +288,8 @@ void ffcontrols::build(nsIDOMDocument* top) {
 }
 
 void ffcontrols::label() {
-  for (ffcontrol& c : list_) c.label();
+  fflabel_cache cache;
+  for (ffcontrol& c : list_) c.label(&cache);
 }
 
 std::vector<ffcontrol_record> ffcontrols::records() const {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "include_extension/DOMNSElement.h"
@@ -32,11 +33,31 @@ struct fffilldata {
   std::vector<ffprofileitem> profileitems;
 };
 
+// Positions of the strings of an ffstring_table, kept beside it to find a string without a scan.
+using ffstring_index = std::unordered_map<std::string, std::size_t>;
+
+// The label elements of one document with their "for" and "control" attributes, read once while
+// many controls of that document are labelled.
+struct fflabel_cache {
+  struct entry_t {
+    nsCOMPtr<nsIDOMNode> node;
+    nsresult forRv = NS_OK;
+    std::u16string forAttr;
+    nsresult controlRv = NS_OK;  // "control" is read only when "for" is empty
+    std::u16string controlAttr;
+  };
+  nsCOMPtr<nsISupports> document;  // the document the entries belong to
+  nsresult rv = NS_OK;             // the result of reading the label list
+  std::vector<entry_t> labels;
+};
+
 class ffcontrol : public ffcontrol_record {
  public:
   // Builds the record of |node| of |document|; NS_OK and a valid record (type != 0) when the node is
-  // a usable control. The identity's strings go into |strings|.
-  nsresult build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_table& strings);
+  // a usable control. The identity's strings go into |strings| (and |index|, when given, which
+  // must index |strings|).
+  nsresult build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_table& strings,
+                 ffstring_index* index = nullptr);
 
   bool isValid() const { return type != ctl_unknown; }
   bool isVisible() const;
@@ -44,10 +65,11 @@ class ffcontrol : public ffcontrol_record {
 
   // The label text of a control (see Labels.cpp); NS_ERROR_INVALID_POINTER for a null element,
   // NS_ERROR_FAILURE when a labelled type has neither name nor id.
+  // |cache|, when given, keeps the label elements of the element's document between calls.
   static nsresult label(nsIDOMHTMLElement* element, std::int32_t type, const std::u16string& esName,
-                        const std::u16string& esId, std::string& text);
+                        const std::u16string& esId, std::string& text, fflabel_cache* cache = nullptr);
   // label() of this control; a non-empty text becomes its dispname.
-  nsresult label();
+  nsresult label(fflabel_cache* cache = nullptr);
 
   std::u16string m_esName;
   std::u16string m_esId;
@@ -60,7 +82,8 @@ std::string composeControlName(std::string_view formname, std::string_view id, s
 // The identity "[sid]101.<composed>.<form>.<p3>.<p4>" with every non-empty item replaced by its
 // hexadecimal index in |strings| (appended when new); empty when |flags| is 0 or every part is empty.
 std::string encodeControlIdentity(std::uint32_t flags, const std::string& composed, const std::string& formname,
-                                  const std::string& part3, const std::string& part4, ffstring_table& strings);
+                                  const std::string& part3, const std::string& part4, ffstring_table& strings,
+                                  ffstring_index* index = nullptr);
 // Whether |candidate| is a usable form name: not empty and no GUID in braces.
 bool usableFormName(std::u16string_view candidate);
 
@@ -95,6 +118,7 @@ class ffcontrols {
   nsresult submit(nsIDOMHTMLInputElement* enterTarget);
   std::vector<ffcontrol> list_;
   ffstring_table strings_;
+  ffstring_index index_;
 };
 
 class CFireFoxControls {

@@ -115,6 +115,35 @@ class label_search_t {
   bool backwards_;
 };
 
+// The label elements of |document| with their attributes, read when |cache| holds another document.
+void read_labels(nsIDOMDocument* document, fflabel_cache& cache) {
+  nsCOMPtr<nsISupports> identity = do_QueryInterface(document);
+  if (cache.document && cache.document == identity) return;
+  cache = fflabel_cache();
+  cache.document = identity;
+  nsCOMPtr<nsIDOMNodeList> labels;
+  PRUint32 count = 0;
+  cache.rv = NSOK(document->GetElementsByTagName(nsString(ES_TAG_LABEL), getter_AddRefs(labels)));
+  if (cache.rv == NS_OK) cache.rv = NSOK(NSPTR(labels));
+  if (cache.rv == NS_OK) cache.rv = NSOK(labels->GetLength(&count));
+  if (cache.rv != NS_OK) return;
+  const nsString forName(ES_ATTR_FOR), controlName(ES_ATTR_CONTROL);
+  nsString value;
+  cache.labels.reserve(count);
+  for (PRUint32 i = 0; i < count; ++i) {
+    fflabel_cache::entry_t entry;
+    if (NSOK(labels->Item(i, getter_AddRefs(entry.node))) || NSOK(NSPTR(entry.node))) break;
+    nsCOMPtr<nsIDOMElement> label = do_QueryInterface(entry.node);
+    entry.forRv = label ? NSOK(label->GetAttribute(forName, value)) : NS_ERROR_NO_INTERFACE;
+    if (entry.forRv == NS_OK) entry.forAttr = value.view();
+    if (entry.forRv == NS_OK && entry.forAttr.empty()) {
+      entry.controlRv = NSOK(label->GetAttribute(controlName, value));
+      if (entry.controlRv == NS_OK) entry.controlAttr = value.view();
+    }
+    cache.labels.push_back(std::move(entry));
+  }
+}
+
 bool has_label_elements(std::int32_t type) {
   return type == ctl_edit || type == ctl_psw || type == ctl_check || type == ctl_listbx;
 }
@@ -122,7 +151,7 @@ bool has_label_elements(std::int32_t type) {
 }  // namespace
 
 nsresult ffcontrol::label(nsIDOMHTMLElement* element, std::int32_t type, const std::u16string& esName,
-                          const std::u16string& esId, std::string& text) {
+                          const std::u16string& esId, std::string& text, fflabel_cache* cache) {
   KXTRACE("'`I06`'For <%s>, From: %s", ffcontrol_type_name(type).c_str(), getInnerHTML(element).c_str());
   if (!element) return NS_ERROR_INVALID_POINTER;
   text.clear();
@@ -133,35 +162,29 @@ nsresult ffcontrol::label(nsIDOMHTMLElement* element, std::int32_t type, const s
   if (rv == NS_OK) rv = NSOK(NSPTR(document));
 
   if (rv == NS_OK && has_label_elements(type)) {
-    nsCOMPtr<nsIDOMNodeList> labels;
-    PRUint32 count = 0;
-    rv = NSOK(document->GetElementsByTagName(nsString(ES_TAG_LABEL), getter_AddRefs(labels)));
-    if (rv == NS_OK) rv = NSOK(NSPTR(labels));
-    if (rv == NS_OK) rv = NSOK(labels->GetLength(&count));
+    fflabel_cache local;
+    fflabel_cache& labels = cache ? *cache : local;
+    read_labels(document, labels);
+    rv = labels.rv;
     if (esName.empty() && esId.empty()) {
       KXTRACE("m_esName and m_esId are empty");
       return NS_ERROR_FAILURE;
     }
     auto names_it = [&](std::u16string_view v) { return iequals_nonempty(v, esName) || iequals_nonempty(v, esId); };
-    for (PRUint32 i = 0; rv == NS_OK && i < count && text.empty(); ++i) {
-      nsCOMPtr<nsIDOMNode> node;
-      if (NSOK(labels->Item(i, getter_AddRefs(node))) || NSOK(NSPTR(node))) break;
-      nsCOMPtr<nsIDOMElement> label = do_QueryInterface(node);
-      if (!label) continue;
-      nsString target;
-      if (NSOK(label->GetAttribute(nsString(ES_ATTR_FOR), target))) continue;
-      if (!target.view().empty()) {
-        if (names_it(target.view())) {
+    for (const fflabel_cache::entry_t& label : labels.labels) {
+      if (!text.empty()) break;
+      if (label.forRv != NS_OK) continue;
+      if (!label.forAttr.empty()) {
+        if (names_it(label.forAttr)) {
           bool stop = false;
-          label_search_t(backwards).findlabel(node, nullptr, text, stop, 0);
+          label_search_t(backwards).findlabel(label.node, nullptr, text, stop, 0);
         }
         continue;
       }
-      if (NSOK(label->GetAttribute(nsString(ES_ATTR_CONTROL), target))) continue;
-      if (!target.view().empty() && names_it(target.view())) {
-        nsString value;
-        if (!NSOK(label->GetAttribute(nsString(u"value"), value))) text = tracecore::to_utf8(value.view());
-      }
+      if (label.controlRv != NS_OK || label.controlAttr.empty() || !names_it(label.controlAttr)) continue;
+      nsCOMPtr<nsIDOMElement> element = do_QueryInterface(label.node);
+      nsString value;
+      if (element && !NSOK(element->GetAttribute(nsString(u"value"), value))) text = tracecore::to_utf8(value.view());
     }
   }
 
