@@ -334,6 +334,8 @@ LRESULT CALLBACK ffcomm_t::class_windowproc(HWND hwnd, UINT msg, WPARAM wparam, 
   try {
     if (msg == WM_CREATE) {
       auto* self = static_cast<ffcomm_t*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+      // A window of this class made by anyone but createwindow has no object behind it.
+      if (!self) return DefWindowProcW(hwnd, msg, wparam, lparam);
       if (tracecore::category_on(tracecore::cat_window_class))
         KXTRACE("'`I02`'WM_CREATE, this=%p", static_cast<void*>(self));
       if (!SetPropW(hwnd, prop(atoms().this_), self)) KXERROR_LAST("cannot subclass fbv");
