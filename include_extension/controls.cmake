@@ -30,3 +30,8 @@ function(kx_controls_link_page_tool)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kx_controls_link_page_tool)
+
+kx_fuzzer(page_snapshot_fuzzer
+  SOURCE ${CMAKE_SOURCE_DIR}/fuzz/page_snapshot_fuzzer.cpp
+  LIBS kx_controls kx_dom_snapshot
+  CORPUS ${CMAKE_SOURCE_DIR}/fuzz/corpus/page_snapshot)
