@@ -156,7 +156,9 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
       }
       nsString name, id;
       if (!NSOK(input->GetName(name))) m_esName.assign(name.view());
-      if (!NSOK(input->GetId(id))) m_esId.assign(id.view());
+      // The inner input of a XUL textbox has no id of its own as a rule: the textbox's id, read above,
+      // then stays the control's id instead of being wiped out.
+      if (!NSOK(input->GetId(id)) && !id.view().empty()) m_esId.assign(id.view());
       if (type == ctl_check || type == ctl_radio) {
         bool checked = false;
         if (!NSOK(input->GetChecked(&checked))) value = checked ? "1" : "0";

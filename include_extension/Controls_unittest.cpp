@@ -148,6 +148,18 @@ TEST(Enumeration, InputOutsideAnyForm) {
   EXPECT_TRUE(trace.has('U', "'`I06`'Building for: https://www.example.test/")) << trace.dump();
 }
 
+TEST(Enumeration, VisibilityAndCheckTraces) {
+  auto page = page_t::from_html(R"(<form id="f"><input name="t" hidden><input type="password" name="p" hidden></form>)");
+  tracecore::testing::capture_t trace;
+  ffcontrols controls;
+  controls.build(page->document());
+  EXPECT_TRUE(trace.has('U', "isVisible() failed as result of getRect()")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', R"(  An element: <input name="t" hidden="">)")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', R"('`I08`'Check 'unknown': <input name="t" hidden="">)")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', R"('`I08`'Check 'psw': <input type="password" name="p" hidden="">)")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "'`I08`'-----")) << trace.dump();
+}
+
 TEST(Identity, EncodedWithThePageStringTable) {
   auto page = page_t::from_html(
       R"(<form name="f1"><input id="login" name="user"><input type="password" id="pw" name="pass"></form>
@@ -179,8 +191,8 @@ TEST(Textbox, InnerInputIsTheElementAndItsIdWins) {
   ASSERT_EQ(2u, controls.list().size());
   EXPECT_EQ("input#inner", page_t::describe(controls.list()[0].element));
   EXPECT_EQ(".inner.n", controls.list()[0].composed);
-  // The inner input has no id: the textbox's id is replaced by the empty one.
-  EXPECT_EQ("..m", controls.list()[1].composed);
+  // The inner input has no id: the textbox's id stays.
+  EXPECT_EQ(".only.m", controls.list()[1].composed);
 }
 
 TEST(HasFirefoxControls, BelowAnElement) {

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"edit #kx#<;)lid=.ctl00_user.ctl00$user 'User name:'",
                      "psw #kx#<;)lid=.ctl00_pwd.ctl00$pwd 'Password:'", "edit feedback.fb.fb 'Feedback'"}},
         page_case_t{"xul_textbox",
-                    {"edit proxyauth..proxyuser 'User name:'", "psw proxyauth.pwinner. 'Password:'"}}),
+                    {"edit proxyauth.loginTextbox.proxyuser 'User name:'", "psw proxyauth.pwinner. 'Password:'"}}),
     [](const auto& info) { return std::string(info.param.page); });
 
 TEST(FixturePages, FrameControlsCarryTheFrameAddress) {
