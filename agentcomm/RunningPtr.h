@@ -54,23 +54,55 @@ constexpr std::uint32_t packed_width(std::uint64_t value) {
 inline bool write_packed(running_ptr& cursor, std::uint64_t value) {
   const std::uint32_t width = packed_width(value);
   if (cursor.remaining() < width) return false;
-  const std::uint64_t stored = (value << 2) | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3);
-  std::memcpy(cursor.current(), &stored, width);  // the low bytes of a little-endian number
+  std::uint8_t* p = cursor.current();
+  // The low bytes of a little-endian number; fixed sizes so that each copy is one store.
+  if (width == 1) {
+    p[0] = static_cast<std::uint8_t>(value << 2);
+  } else if (width == 2) {
+    const auto stored = static_cast<std::uint16_t>((value << 2) | 1);
+    std::memcpy(p, &stored, 2);
+  } else if (width == 4) {
+    const auto stored = static_cast<std::uint32_t>((value << 2) | 2);
+    std::memcpy(p, &stored, 4);
+  } else {
+    const std::uint64_t stored = (value << 2) | 3;
+    std::memcpy(p, &stored, 8);
+  }
   return cursor.advance(width);
 }
 
 // Reads a packed count; false, with nothing consumed, when it does not fit. Eight-byte counts keep
 // their low 32 bits.
 inline bool read_packed(const_running_ptr& cursor, std::uint32_t& value) {
-  if (cursor.remaining() < 1) return false;
+  const std::uint32_t left = cursor.remaining();
+  if (left < 1) return false;
   const std::uint8_t* p = cursor.current();
-  static constexpr std::uint32_t widths[4] = {1, 2, 4, 8};
-  const std::uint32_t width = widths[p[0] & 3];
-  if (cursor.remaining() < width) return false;
-  std::uint64_t stored = 0;
-  std::memcpy(&stored, p, width);
-  value = static_cast<std::uint32_t>(stored >> 2);
-  return cursor.advance(width);
+  switch (p[0] & 3) {
+    case 0:
+      value = p[0] >> 2;
+      return cursor.advance(1);
+    case 1: {
+      if (left < 2) return false;
+      std::uint16_t stored;
+      std::memcpy(&stored, p, 2);
+      value = stored >> 2;
+      return cursor.advance(2);
+    }
+    case 2: {
+      if (left < 4) return false;
+      std::uint32_t stored;
+      std::memcpy(&stored, p, 4);
+      value = stored >> 2;
+      return cursor.advance(4);
+    }
+    default: {
+      if (left < 8) return false;
+      std::uint64_t stored;
+      std::memcpy(&stored, p, 8);
+      value = static_cast<std::uint32_t>(stored >> 2);
+      return cursor.advance(8);
+    }
+  }
 }
 
 }  // namespace serialization
