@@ -25,8 +25,23 @@ kx_bench(controls_bench SOURCES ${CMAKE_SOURCE_DIR}/bench/controls_bench.cpp LIB
 
 # "kxff page" reads page snapshots: link the snapshot DOM into kxff once every folder is added.
 function(kx_controls_link_page_tool)
-  if(TARGET kxff AND TARGET kx_dom_snapshot)
-    target_link_libraries(kxff PRIVATE kx_dom_snapshot)
+  if(NOT TARGET kxff OR NOT TARGET kx_dom_snapshot)
+    return()
+  endif()
+  target_link_libraries(kxff PRIVATE kx_dom_snapshot)
+  if(KX_TESTS)
+    set(pages ${CMAKE_SOURCE_DIR}/tests/pages)
+    add_test(NAME kxff_page_controls COMMAND kxff page controls ${pages}/login_iframe.json)
+    set_tests_properties(kxff_page_controls PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"parent\": \"https://www.harborsavings.example/banking/login_frame.html\"[^}]*\"dispname\": \"Customer number:\"")
+    add_test(NAME kxff_page_fill COMMAND kxff page fill ${pages}/login.json
+             --manifest ${pages}/fill/login.kxm --data ${pages}/fill/login.fill.json)
+    set_tests_properties(kxff_page_fill PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"result\": \"0x00000000\".*\"type\": \"submit\",[^}]*\"target\": \"form#loginForm\"")
+    add_test(NAME kxff_page_pwchange COMMAND kxff page pwchange ${pages}/password_change.json
+             --data ${pages}/fill/pwchange.fill.json)
+    set_tests_properties(kxff_page_pwchange PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"target\": \"input#oldpw\",[^}]*\"detail\": \"old-pw\".*\"target\": \"input#newpw2\",[^}]*\"detail\": \"new-pw\"")
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kx_controls_link_page_tool)
