@@ -224,6 +224,21 @@ TEST(Enumeration, FailedFrameWalkKeepsWhatWasFound) {
   EXPECT_EQ((std::vector<std::string>{"..a", "..top"}), names);
 }
 
+TEST(Enumeration, NullItemsAndDocumentsAreSkipped) {
+  auto page = page_t::from_html(R"(<iframe src="https://www.example.test/f"></iframe><input name="a"><input name="b">)",
+                                "https://www.example.test/", {{"https://www.example.test/f", R"(<input name="c">)"}});
+  page->null_result("nsIDOMWindow::GetDocument", 1);
+  page->null_result("nsIDOMNodeList::Item", 1);
+  tracecore::testing::capture_t trace;
+  ffcontrols controls;
+  controls.build(page->document());
+  ASSERT_EQ(1u, controls.list().size());
+  EXPECT_EQ("..b", controls.list()[0].composed);
+  EXPECT_TRUE(trace.has('E', "0 null document")) << trace.dump();
+  EXPECT_TRUE(trace.has('E', "0 null element: 0")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "'`I08`'Total <input> = 2.")) << trace.dump();
+}
+
 // Every DOM call made while enumerating, labelling and filling a page is made to fail (and to yield
 // an empty pointer) in turn: nothing may crash, leak a reference or throw.
 TEST(Enumeration, EveryDomCallMayFail) {

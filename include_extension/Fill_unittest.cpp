@@ -108,6 +108,17 @@ TEST(Fill, EnterStaysInThePasswordFieldWhenATextFieldFollows) {
   EXPECT_EQ((event_record_t{"keydown", "input#p", "13"}), ev[ev.size() - 3]);
 }
 
+TEST(Fill, ValueWritesAreTraced) {
+  fill_fixture_t fx(R"(<form id="f"><input id="u" name="u"></form>)");
+  fx.field("u", "user", field_edit, 3);
+  tracecore::testing::capture_t trace;
+  EXPECT_EQ(NS_OK, fx.send({0, {{"user", -1, "alice"}}}));
+  EXPECT_TRUE(trace.has('U', R"(Sent value for <edit> <input id="u" name="u">)")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "field_ = user:3, profileitem_ = user:-1")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "rv = 0x0")) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "'`I08`'done ns = 0x0")) << trace.dump();
+}
+
 TEST(Fill, WithoutPasswordEnterGoesToTheLastTextField) {
   fill_fixture_t fx(R"(<form id="f"><input id="a" name="a"><input id="b" name="b"></form>)");
   fx.field("a", "user").field("b", "pass");
