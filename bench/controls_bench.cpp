@@ -72,4 +72,16 @@ void BM_EnumerateAndLabelControls(benchmark::State& state) {
 }
 BENCHMARK(BM_EnumerateAndLabelControls)->Unit(benchmark::kMicrosecond);
 
+// A real page as Chromium laid it out (tests/pages/registration.html): ten controls in one form.
+void BM_RegistrationPage(benchmark::State& state) {
+  auto page = snapdom::page_t::load_file(std::string(KX_PAGES_DIR) + "/registration.json");
+  for (auto _ : state) {
+    ffcontrols controls;
+    controls.build(page->document());
+    controls.label();
+    benchmark::DoNotOptimize(controls.list().data());
+  }
+}
+BENCHMARK(BM_RegistrationPage)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

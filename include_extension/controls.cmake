@@ -22,6 +22,9 @@ if(KX_WINDOWS)
 endif()
 
 kx_bench(controls_bench SOURCES ${CMAKE_SOURCE_DIR}/bench/controls_bench.cpp LIBS kx_controls kx_dom_snapshot)
+if(TARGET controls_bench)
+  target_compile_definitions(controls_bench PRIVATE KX_PAGES_DIR="${CMAKE_SOURCE_DIR}/tests/pages")
+endif()
 
 # "kxff page" reads page snapshots: link the snapshot DOM into kxff once every folder is added.
 function(kx_controls_link_page_tool)
