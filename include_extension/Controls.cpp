@@ -115,6 +115,8 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
   m_esName.clear();
   m_esId.clear();
   composed.clear();
+  element = nullptr;
+  if (!node) return NS_ERROR_INVALID_POINTER;
   element = do_QueryInterface(node);
 
   nsString node_name;

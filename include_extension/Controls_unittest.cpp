@@ -237,6 +237,13 @@ TEST(Enumeration, NullItemsAndDocumentsAreSkipped) {
   EXPECT_TRUE(trace.has('E', "0 null document")) << trace.dump();
   EXPECT_TRUE(trace.has('E', "0 null element: 0")) << trace.dump();
   EXPECT_TRUE(trace.has('U', "'`I08`'Total <input> = 2.")) << trace.dump();
+
+  controls.build(nullptr);
+  EXPECT_TRUE(controls.list().empty());
+  ffcontrol none;
+  ffstring_table strings;
+  EXPECT_EQ(NS_ERROR_INVALID_POINTER, none.build(page->document(), nullptr, strings));
+  EXPECT_FALSE(none.isValid());
 }
 
 // Every DOM call made while enumerating, labelling and filling a page is made to fail (and to yield
