@@ -47,12 +47,28 @@ void trace_missing_mapping(const wchar_t* name) {
 }
 
 // The agent's process, found from its window, so that a wait for its acknowledgement can end when
-// the process does. Null when there is no window or the process cannot be opened for waiting.
-tracecore::unique_handle agent_process() {
-  HWND agent = FindWindowExW(nullptr, nullptr, kAgentName, kAgentName);
+// the process does. Null when there is no window or the process cannot be opened for waiting. Kept
+// per thread while the same agent window lives: looking windows up costs more than the call itself.
+struct agent_process_t {
+  HWND window = nullptr;
   DWORD pid = 0;
-  if (!agent || !GetWindowThreadProcessId(agent, &pid) || pid == 0 || pid == GetCurrentProcessId()) return {};
-  return tracecore::unique_handle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  tracecore::unique_handle process;
+};
+thread_local agent_process_t t_agent;
+
+HANDLE agent_process() {
+  DWORD pid = 0;
+  if (t_agent.process && IsWindow(t_agent.window) && GetWindowThreadProcessId(t_agent.window, &pid) &&
+      pid == t_agent.pid && WaitForSingleObject(t_agent.process.get(), 0) == WAIT_TIMEOUT)
+    return t_agent.process.get();
+  t_agent.process.reset();
+  t_agent.window = FindWindowExW(nullptr, nullptr, kAgentName, kAgentName);
+  pid = 0;
+  if (!t_agent.window || !GetWindowThreadProcessId(t_agent.window, &pid) || pid == 0 || pid == GetCurrentProcessId())
+    return nullptr;
+  t_agent.pid = pid;
+  t_agent.process.reset(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  return t_agent.process.get();
 }
 
 // Takes the channel's mutex: creates it with the mutex security and the low label, or opens the
@@ -118,11 +134,11 @@ call_result_t server_call(int channel_number, const std::function<bool(std::span
 
     const std::span<std::uint8_t> view = buffer.bytes().first(std::min<std::uint32_t>(buffer.size(), ch.size));
     if (!write(view)) return call_result_t::failed;
-    tracecore::unique_handle process = agent_process();
+    const HANDLE process = agent_process();
     SetEvent(ready.get());
     DWORD acked;
     if (process) {
-      const HANDLE waits[2] = {ack.get(), process.get()};
+      const HANDLE waits[2] = {ack.get(), process};
       acked = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
       if (acked == WAIT_OBJECT_0 + 1) KXERROR("agent process ended during the call");
     } else {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "agentcomm/AgentMessages.h"
+#include "agentcomm/transport/DontPromptList.h"
 #include "agentcomm/transport/KernelObjects.h"
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "agentcomm/transport/ServerRecords.h"
@@ -193,6 +194,46 @@ TEST_F(TransportTest, AnAbandonedMutexIsGivenBackAndTheNextCallWorks) {
   EXPECT_EQ(forward_message(agent(), probe(), 2, 3), 5u);
 }
 
+TEST_F(TransportTest, DontPromptListLoadsLazilyAndIsSavedThroughTheAgent) {
+  const fs::path file = fs::path(dir_->path()) / "DontPrompt.txt";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "web=bank.example\r\nvis=0:0\r\nweb=shop.example\r\nvis=1:4\r\ndlg=Sign in\r\nvis=1:0\r\n";
+  }
+  dontprompt_list_t list;
+  list.set_file_name(file.u16string());
+  EXPECT_FALSE(list.web_flag("bank.example"));
+  EXPECT_TRUE(list.web_flag("shop.example"));
+  EXPECT_FALSE(list.web_flag("unknown.example"));
+  EXPECT_TRUE(list.web_flag(""));
+
+  tracecore::testing::capture_t trace;
+  list.set_web("new.example");
+  EXPECT_TRUE(trace.contains('U', "save ")) << trace.dump();
+  EXPECT_TRUE(list.web_flag("new.example"));
+  // The agent stores the whole list under the file's name.
+  EXPECT_EQ(read_file(fs::path(dir_->path()) / "store" / "dontprompt.txt"),
+            "dlg=Sign in\r\nvis=1:0\r\nweb=bank.example\r\nvis=0:0\r\nweb=new.example\r\nvis=1:0\r\n"
+            "web=shop.example\r\nvis=1:4\r\n");
+}
+
+TEST_F(TransportTest, DontPromptListWithoutAFileNameSavesNothing) {
+  tracecore::testing::capture_t trace;
+  dontprompt_list_t list;
+  list.set_file_name(u"");
+  EXPECT_FALSE(list.web_flag("a.example"));
+  list.set_web("a.example");
+  EXPECT_TRUE(trace.has('E', "0 empty fname")) << trace.dump();
+}
+
+TEST_F(TransportTest, DontPromptListThatCannotLoadIsEmptyAndTraced) {
+  tracecore::testing::capture_t trace;
+  dontprompt_list_t list;
+  list.set_file_name(u"C:\\nowhere\\dontprompt.txt");
+  EXPECT_FALSE(list.web_flag("a.example"));
+  EXPECT_TRUE(trace.contains('E', "load_textfile [notfound]: ")) << trace.dump();
+}
+
 TEST(TransportChannels, TableAndBadChannel) {
   EXPECT_STREQ(channel(1).mutex, L"KXMAX_NIPC_MUTEX");
   EXPECT_STREQ(channel(2).data_ready, L"KXMAX_BIPC_DATA_READY");
@@ -253,3 +294,4 @@ TEST_F(DyingAgentTest, WhileTheAgentLivesTheCallWaitsForItsAcknowledgement) {
 
 }  // namespace
 }  // namespace ffipc
+
