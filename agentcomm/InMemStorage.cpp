@@ -50,12 +50,36 @@ bool read_payload(const_running_ptr& cursor, CMemoryObjectEx& payload) {
   return cursor.advance(length);
 }
 
-entry_ptr make_entry(std::uint8_t type) {
+// Hands out arena memory; giving it back is the arena's business. The control block of each entry
+// keeps a copy, and with it a reference to the arena.
+template <class T>
+struct arena_allocator {
+  using value_type = T;
+  explicit arena_allocator(entry_arena_t* arena) : ref(arena) {}
+  template <class U>
+  arena_allocator(const arena_allocator<U>& other) : ref(other.ref) {}
+  T* allocate(std::size_t n) { return static_cast<T*>(ref.get()->allocate(n * sizeof(T), alignof(T))); }
+  void deallocate(T*, std::size_t) noexcept {}
+  template <class U>
+  bool operator==(const arena_allocator<U>& other) const {
+    return ref.get() == other.ref.get();
+  }
+  arena_ref_t ref;
+};
+
+template <class T>
+entry_ptr make(entry_arena_t* arena) {
+  if (!arena) return std::make_shared<T>();
+  arena->add_ref();
+  return std::allocate_shared<T>(arena_allocator<T>(arena));
+}
+
+entry_ptr make_entry(std::uint8_t type, entry_arena_t* arena) {
   switch (type) {
-    case entry_section: return std::make_shared<CSSection>();
-    case entry_value: return std::make_shared<CSValue>();
-    case entry_sections_array: return std::make_shared<CSSectionsArray>();
-    case entry_values_array: return std::make_shared<CSValuesArray>();
+    case entry_section: return make<CSSection>(arena);
+    case entry_value: return make<CSValue>(arena);
+    case entry_sections_array: return make<CSSectionsArray>(arena);
+    case entry_values_array: return make<CSValuesArray>(arena);
     default: return nullptr;
   }
 }
@@ -63,6 +87,31 @@ entry_ptr make_entry(std::uint8_t type) {
 bool name_less(const CSSection::item_t& item, std::string_view name) { return std::string_view(item.name) < name; }
 
 }  // namespace
+
+// --- entry_arena_t ---
+
+entry_arena_t* entry_arena_t::create(std::size_t first_chunk) { return new entry_arena_t(first_chunk); }
+
+void entry_arena_t::release() {
+  if (--refs_ == 0) delete this;
+}
+
+void* entry_arena_t::allocate(std::size_t size, std::size_t alignment) {
+  std::size_t pad = next_ ? (alignment - reinterpret_cast<std::uintptr_t>(next_) % alignment) % alignment : 0;
+  if (!next_ || left_ < pad + size) {
+    // Chunks start aligned for any entry.
+    const std::size_t chunk = std::max(next_chunk_, size);
+    chunks_.push_back(std::make_unique_for_overwrite<std::byte[]>(chunk));
+    next_ = chunks_.back().get();
+    left_ = chunk;
+    pad = 0;
+    next_chunk_ = std::min<std::size_t>(chunk * 2, std::size_t{1} << 20);
+  }
+  void* p = next_ + pad;
+  next_ += pad + size;
+  left_ -= pad + size;
+  return p;
+}
 
 // --- CSSection ---
 
@@ -111,7 +160,7 @@ std::uint32_t CSSection::read(const_running_ptr& cursor) {
     }
     const auto name_length = static_cast<std::uint32_t>(static_cast<const char*>(nul) - name);
     cursor.advance(name_length + 1);
-    entry_ptr entry = cursor.remaining() ? make_entry(*cursor.current()) : nullptr;
+    entry_ptr entry = cursor.remaining() ? make_entry(*cursor.current(), cursor.arena) : nullptr;
     if (!entry) {
       cursor.stop();
       break;
@@ -527,6 +576,9 @@ std::uint32_t CInMemStorage::load(const memoryblock_i& block, bool* complete) {
   std::memcpy(&magic2, bytes + 4, 4);
   if (magic1 != block_magic1 || magic2 != block_magic2 || bytes[8] > block_version) return 0;
   const_running_ptr cursor(bytes + block_header_size, length - block_header_size);
+  // The usual messages need about a hundred bytes of entry for every twenty bytes of block.
+  const arena_ref_t arena(entry_arena_t::create(std::clamp<std::size_t>(std::size_t{length} * 5, 256, 256 * 1024)));
+  cursor.arena = arena.get();
   const std::uint32_t consumed = root_.read(cursor);
   if (complete) *complete = consumed != 0 && !cursor.stopped() && cursor.remaining() == 0;
   return consumed + block_header_size;

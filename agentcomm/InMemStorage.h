@@ -17,6 +17,7 @@
 // count, name or payload that does not fit ends that entry with what was read so far.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -60,6 +61,41 @@ class ISSectionEntry {
 };
 
 using entry_ptr = std::shared_ptr<ISSectionEntry>;
+
+// Memory for the entries that one load makes, handed out from a few chunks instead of one heap
+// block each. Every entry made from it holds a reference; the chunks go with the last one, so
+// entries may outlive the storage that loaded them. A storage lives on one thread, hence a plain
+// count. Memory of a removed entry is not reused while the others live.
+class entry_arena_t {
+ public:
+  static entry_arena_t* create(std::size_t first_chunk);
+  void add_ref() { ++refs_; }
+  void release();
+  void* allocate(std::size_t size, std::size_t alignment);
+
+ private:
+  explicit entry_arena_t(std::size_t first_chunk) : next_chunk_(first_chunk) {}
+  ~entry_arena_t() = default;
+
+  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::byte* next_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t next_chunk_;
+  std::size_t refs_ = 1;
+};
+
+// One counted reference to an arena.
+class arena_ref_t {
+ public:
+  explicit arena_ref_t(entry_arena_t* adopted) : arena_(adopted) {}
+  arena_ref_t(const arena_ref_t& other) : arena_(other.arena_) { arena_->add_ref(); }
+  arena_ref_t& operator=(const arena_ref_t&) = delete;
+  ~arena_ref_t() { arena_->release(); }
+  entry_arena_t* get() const { return arena_; }
+
+ private:
+  entry_arena_t* arena_;
+};
 
 // Named entries, unique names in ascending byte order.
 class CSSection final : public ISSectionEntry {

@@ -290,6 +290,32 @@ TEST(InMemStorageLoad, DeepNestingStopsInsteadOfExhaustingTheStack) {
   EXPECT_EQ(depth, max_nesting);
 }
 
+// Entries that a load made may be kept after the storage is gone, and changed like any other.
+TEST(InMemStorageLoad, LoadedEntriesOutliveTheirStorage) {
+  CInMemStorage s;
+  CSSection* sub = s.open_section("sub", nullptr, true);
+  s.put_str("text", std::string(100, 't'), sub);
+  s.put_int("n", 4, sub);
+  const bytes_t b = save_bytes(s);
+
+  entry_ptr kept;
+  {
+    CInMemStorage r;
+    ASSERT_EQ(load_bytes(r, b), b.size());
+    kept = r.root().items().front().entry;
+    r.remove("sub");
+    r.put_int("sub", 1);  // a heap entry where an arena one was
+  }
+  ASSERT_EQ(kept->type(), entry_section);
+  auto* section = static_cast<CSSection*>(kept.get());
+  auto* text = dynamic_cast<CSValue*>(section->find("text"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->payload.size(), 101u);
+  section->erase("n");
+  section->set("m", std::make_shared<CSValue>());
+  EXPECT_EQ(section->items().size(), 2u);
+}
+
 TEST(InMemStorageLoad, PeerNamesOutOfOrderAreSortedAndTheLastRepeatWins) {
   CInMemStorage s;
   const bytes_t b = with_header({0x01, 0x0C,                    //

@@ -10,6 +10,10 @@
 
 namespace serialization {
 
+namespace StorageNamed::InMemStorageSpace {
+class entry_arena_t;
+}
+
 static_assert(std::endian::native == std::endian::little, "packed counts are copied as little-endian bytes");
 
 // A cursor that never moves past |capacity| bytes from its start. Readers also record whether an
@@ -32,6 +36,8 @@ class basic_running_ptr {
   bool stopped() const { return stopped_; }
   void stop() { stopped_ = true; }
   std::uint32_t depth = 0;
+  // Where the entries that a load makes get their memory (not owned); null: one heap block each.
+  StorageNamed::InMemStorageSpace::entry_arena_t* arena = nullptr;
 
  private:
   Byte* start_;
