@@ -1,5 +1,7 @@
 #include "agentcomm/transport/DontPromptList.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +15,12 @@ line_key key_of(std::string_view key) {
   if (key == "dlg") return key_dlg;
   if (key == "vis") return key_vis;
   return key_other;
+}
+
+// The leading decimal number, as atoi reads it, but clamped instead of overflowing.
+std::int32_t leading_number(std::string_view text) {
+  const long long n = std::strtoll(std::string(text).c_str(), nullptr, 10);
+  return static_cast<std::int32_t>(std::clamp<long long>(n, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
@@ -44,7 +52,7 @@ dontprompt_records_t dontprompt_records_t::parse(std::string_view text) {
       const std::size_t colon = value.find(':');
       if (colon == std::string_view::npos || value.find(':', colon + 1) != std::string_view::npos) continue;
       entry.flag = value.substr(0, colon) == "1";
-      entry.number = std::atoi(std::string(value.substr(colon + 1)).c_str());
+      entry.number = leading_number(value.substr(colon + 1));
     }
   }
   store();

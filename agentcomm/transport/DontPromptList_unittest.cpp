@@ -33,7 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                       vis_case_t{"no_colon_keeps_record", "vis=0", {true, 0}},
                       vis_case_t{"three_parts_keep_record", "vis=0:1:2", {true, 0}},
                       vis_case_t{"empty_value", "vis=", {true, 0}},
-                      vis_case_t{"unknown_key_ignored", "xyz=0:9", {true, 0}}),
+                      vis_case_t{"unknown_key_ignored", "xyz=0:9", {true, 0}},
+                      vis_case_t{"number_too_large_is_clamped", "vis=1:99999999999", {true, INT32_MAX}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DontPromptList, WritesDialogsFirstAndReadsItsOwnOutput) {
