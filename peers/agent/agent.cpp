@@ -5,6 +5,7 @@
 // notice or action request a test asks for. Everything it receives goes to a JSON-lines log.
 //
 //   kxagent.exe [--store DIR] [--log FILE] [--vault FILE] [--version HEX] [--no-fingers]
+//   kxagent.exe --stop        asks the running agent to quit and waits for it
 #include <windows.h>
 
 #include <atomic>
@@ -662,7 +663,22 @@ options_t parse(int argc, wchar_t** argv) {
 
 }  // namespace
 
+// Asks the running agent to quit; 0 when it ended (or none was running).
+int stop_running_agent() {
+  HWND window = FindWindowExW(nullptr, nullptr, kAgentName, kAgentName);
+  if (!window) return 0;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  tracecore::unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  COPYDATASTRUCT cds{};
+  cds.dwData = kxagent::cmd_quit;
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 5000, &result);
+  return process && WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0 ? 1 : 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring(argv[1]) == L"--stop") return stop_running_agent();
   const options_t options = parse(argc, argv);
   if (FindWindowExW(nullptr, nullptr, kAgentName, kAgentName)) {
     std::fputs("kxagent: an agent is running already\n", stderr);
