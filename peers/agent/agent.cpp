@@ -301,6 +301,10 @@ class agent_t {
 
  private:
   void serve();
+  static DWORD WINAPI serve_thread(void* self) {
+    static_cast<agent_t*>(self)->serve();
+    return 0;
+  }
   void handle_record(std::span<std::uint8_t> buffer);
   void handle_block(const ffipc::block_record_t& r);
   void queue(delivery_t d);
@@ -375,8 +379,7 @@ bool agent_t::start(HINSTANCE instance) {
   // Windows of lower integrity may send it the probe and the replies.
   ChangeWindowMessageFilterEx(window_, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
 
-  thread_.reset(CreateThread(
-      nullptr, 0, [](void* self) -> DWORD { static_cast<agent_t*>(self)->serve(); return 0; }, this, 0, nullptr));
+  thread_.reset(CreateThread(nullptr, 0, &agent_t::serve_thread, this, 0, nullptr));
   log_.write({{"kind", "started"},
               {"pid", GetCurrentProcessId()},
               {"window", u32_of(window_)},
