@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "environment/ActivationContext.h"
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
@@ -66,9 +67,13 @@ void settings_library_t::bind() {
   if (bound_) return;
   bound_ = true;
   const DWORD previous = GetLastError();
-  module_.reset(LoadLibraryA(name_.c_str()));
+  {
+    kxenv::module_activation_t active;
+    module_.reset(LoadLibraryA(name_.c_str()));
+  }
   if (!module_) {
     SetLastError(previous);
+    kxenv::module_activation_t active;
     const std::wstring folder = module_folder();
     if (!folder.empty()) module_.reset(LoadLibraryW((folder + tracecore::to_wide(name_)).c_str()));
   }

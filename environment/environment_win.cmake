@@ -5,7 +5,7 @@ target_link_libraries(kx_paths PUBLIC kx_options)
 kx_test(paths_unittests SOURCES Paths_unittest.cpp LIBS kx_paths)
 
 if(KX_WINDOWS)
-  add_library(kx_environment_win STATIC SettingsWin.cpp PathsWin.cpp BrandingWin.cpp)
+  add_library(kx_environment_win STATIC SettingsWin.cpp PathsWin.cpp BrandingWin.cpp ActivationContextWin.cpp)
   target_link_libraries(kx_environment_win PUBLIC kx_options kx_tracecore kx_paths oleaut32 advapi32 user32)
   kx_test(environment_win_unittests
     SOURCES Settings_unittest.cpp Branding_unittest.cpp PathsWin_unittest.cpp
