@@ -53,6 +53,26 @@ bool reply_checklogon(kxmessages::checklogon_reply_context_t& context, bool trai
   return sent;
 }
 
+bool spawn_flm(std::string_view name, std::int32_t number) {
+  HWND agent = ffipc::find_agent_window();
+  if (!agent) return false;
+  return ffipc::send_text(agent, ffipc::registered(ffipc::kxmsg::agent_spawn_flm), name, std::to_string(number));
+}
+
+bool spawn_help(WPARAM wparam, LPARAM lparam) {
+  HWND agent = ffipc::find_agent_window();
+  if (!agent) return false;
+  ffipc::forward_message(agent, ffipc::registered(ffipc::kxmsg::agent_spawn_help), wparam, lparam);
+  return true;
+}
+
+bool spawn_dashboard(WPARAM wparam) {
+  HWND agent = ffipc::find_agent_window();
+  if (!agent) return false;
+  ffipc::forward_message(agent, ffipc::registered(ffipc::kxmsg::agent_spawn_dashboard), wparam, 0);
+  return true;
+}
+
 bool agent_has_fingers() {
   HWND agent = ffipc::find_agent_window();
   if (!agent) return true;

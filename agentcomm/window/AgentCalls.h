@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "agentcomm/AgentMessages.h"
 #include "agentcomm/transport/RegisteredMessages.h"
@@ -66,6 +67,13 @@ bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int3
 bool reply_fillin(kxmessages::fillin_reply_context_t& context, bool done);
 // Check-logon reply: 62 when |trained|, else 60 when |logon|, else 61.
 bool reply_checklogon(kxmessages::checklogon_reply_context_t& context, bool trained, bool logon);
+
+// The spawn requests to the agent window; false when it is missing. The fingerprint manager gets a
+// text record (the caller's string, its number as decimal text); help and the dashboard get
+// forwarded messages with the caller's values.
+bool spawn_flm(std::string_view name, std::int32_t number);
+bool spawn_help(WPARAM wparam, LPARAM lparam);
+bool spawn_dashboard(WPARAM wparam);
 
 // Whether the user has enrolled fingerprints; true when the agent window is missing.
 bool agent_has_fingers();

@@ -488,6 +488,21 @@ TEST_F(CommWindowTest, DestroyWithoutTheObjectPropertyIsTracedAndStillDestroys) 
   EXPECT_TRUE(trace.has('E', "0 was not fbv")) << trace.dump();
 }
 
+TEST_F(CommWindowTest, SpawnRequestsReachTheAgent) {
+  const std::size_t texts = agent_->log_of("text").size();
+  EXPECT_TRUE(spawn_flm("enroll", -12));
+  const auto text = agent_->log_of("text");
+  ASSERT_EQ(text.size(), texts + 1);
+  EXPECT_EQ(text.back()["message"], "WM_KX_AGENT_SPAWN_FLM");
+  EXPECT_EQ(text.back()["name"], "enroll");
+  EXPECT_EQ(text.back()["text"], "-12");
+  EXPECT_TRUE(spawn_help(3, 4));
+  const auto help = agent_got("WM_KX_AGENT_SPAWN_HELP");
+  ASSERT_FALSE(help.empty());
+  EXPECT_EQ(help.back()["wparam"], 3);
+  EXPECT_EQ(help.back()["lparam"], 4);
+}
+
 TEST_F(CommWindowTest, FingersAndAvatar) {
   EXPECT_TRUE(agent_has_fingers());
   EXPECT_FALSE(agent_got("WM_KX_AGENT_HASFINGERS").empty());
