@@ -99,6 +99,17 @@ TEST_F(SettingsTest, NumbersReadLikeWtoi) {
   }
 }
 
+TEST_F(SettingsTest, DeploymentSwitchesAreReadOncePerProcess) {
+  put(L"is_personalmode", L"1");
+  put(L"is_kioskinstalled", L"1");
+  put(L"allow_SSO", L"1");
+  EXPECT_TRUE(is_personalmode());
+  EXPECT_TRUE(is_kioskinstalled());
+  EXPECT_FALSE(allow_SSO()) << "not read while the kiosk is installed";
+  put(L"is_personalmode", L"-1");
+  EXPECT_TRUE(is_personalmode()) << "cached";
+}
+
 TEST(SettingsWithoutLibrary, EveryAccessorFallsBack) {
   tracecore::testing::capture_t trace;
   settings_library_t absent("KxoSetAbsent.dll");

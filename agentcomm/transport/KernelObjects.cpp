@@ -49,7 +49,17 @@ bool is_app_container(HANDLE token) {
 
 }  // namespace
 
-object_security_t::object_security_t(const object_access_t& access) {
+bool wants_app_packages_entry() {
+  if (!IsWindows8OrGreater()) return false;
+  tracecore::unique_handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  return !is_app_container(token.get());
+}
+
+object_security_t::object_security_t(const object_access_t& access)
+    : object_security_t(access, wants_app_packages_entry()) {}
+
+object_security_t::object_security_t(const object_access_t& access, bool app_packages) {
   tracecore::unique_handle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return;
   const auto owner = token_info(token.get(), TokenOwner);
@@ -65,7 +75,7 @@ object_security_t::object_security_t(const object_access_t& access) {
   entries.push_back({well_known(WinAuthenticatedUserSid), access.users});
   entries.push_back({well_known(WinBuiltinAdministratorsSid), access.admins});
   entries.push_back({well_known(WinLocalSystemSid), access.admins});
-  if (IsWindows8OrGreater() && !is_app_container(token.get())) {
+  if (app_packages) {
     sid_buffer packages = from_string(L"S-1-15-2-1");
     bool present = false;
     for (const entry_t& e : entries)

@@ -28,6 +28,8 @@ inline constexpr object_access_t event_access{0x120002 | SYNCHRONIZE, 0x1F0003};
 class object_security_t {
  public:
   explicit object_security_t(const object_access_t& access);
+  // The same with the ALL APPLICATION PACKAGES entry chosen by the caller.
+  object_security_t(const object_access_t& access, bool app_packages);
   // Null when the descriptor could not be built (the object then gets the default security).
   SECURITY_ATTRIBUTES* attributes() { return valid_ ? &sa_ : nullptr; }
 
@@ -36,6 +38,9 @@ class object_security_t {
   SECURITY_ATTRIBUTES sa_{};
   bool valid_ = false;
 };
+
+// Whether new objects allow ALL APPLICATION PACKAGES: Windows 8 and later, outside an app container.
+bool wants_app_packages_entry();
 
 // Built once per process and kept: the descriptors do not change.
 object_security_t& mutex_security();

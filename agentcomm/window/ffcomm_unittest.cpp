@@ -511,6 +511,83 @@ TEST_F(CommWindowTest, FingersAndAvatar) {
   EXPECT_TRUE(trace.contains('U', "GAvatar not running") || trace.contains('U', "NoGAvatar")) << trace.dump();
 }
 
+// The suite's global avatar window, made on this thread so that SendMessageW reaches it directly.
+struct avatar_window_t {
+  static inline WPARAM wparam = 0;
+  static inline LPARAM lparam = 0;
+  static inline UINT message = 0;
+  HWND hwnd = nullptr;
+  avatar_window_t() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+      if (m == registered(kxmsg::agent_gavatar_activation)) {
+        message = m;
+        wparam = w;
+        lparam = l;
+        return 0;
+      }
+      return DefWindowProcW(h, m, w, l);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KX_GlobalAvatarClass";
+    RegisterClassExW(&wc);
+    hwnd = CreateWindowExW(0, L"KX_GlobalAvatarClass", L"KX_GlobalAvatar", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  }
+  ~avatar_window_t() { DestroyWindow(hwnd); }
+};
+
+TEST_F(CommWindowTest, AvatarActivationFindsTheAvatarWindow) {
+  avatar_window_t avatar;
+  ASSERT_TRUE(avatar.hwnd);
+  EXPECT_TRUE(gavatar_activation(true, 77));
+  EXPECT_EQ(avatar_window_t::wparam, 0x10001u);
+  EXPECT_EQ(avatar_window_t::lparam, 77);
+  EXPECT_TRUE(gavatar_activation(false, 5));
+  EXPECT_EQ(avatar_window_t::wparam, 1u);
+}
+
+struct alien_case_t {
+  const char* name;
+  std::uint32_t categories;
+  UINT message;
+  bool traced;
+};
+class AlienMessages : public CommWindowTest, public ::testing::WithParamInterface<alien_case_t> {};
+
+TEST_P(AlienMessages, AreTracedByCategory) {
+  const auto& c = GetParam();
+  tracecore::testing::capture_t trace(c.categories);
+  SendMessageW(comm_.comm_window(), c.message, 0, 0);
+  EXPECT_EQ(trace.has('>', "agntproc"), c.traced) << trace.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AlienMessages,
+    ::testing::Values(alien_case_t{"all_user_message", tracecore::cat_alien_messages, WM_USER + 5, true},
+                      alien_case_t{"all_nchittest", tracecore::cat_alien_messages, WM_NCHITTEST, true},
+                      alien_case_t{"quiet_user_message", tracecore::cat_alien_messages_quiet, WM_USER + 5, true},
+                      alien_case_t{"quiet_nchittest", tracecore::cat_alien_messages_quiet, WM_NCHITTEST, false},
+                      alien_case_t{"quiet_setcursor", tracecore::cat_alien_messages_quiet, WM_SETCURSOR, false},
+                      alien_case_t{"off", 0, WM_USER + 5, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CommWindowTest, AWindowOfTheClassWithoutAnObjectIsHarmless) {
+  tracecore::testing::capture_t trace;
+  // The class is registered by the fixture's window; this one has no object behind it.
+  HWND stray = CreateWindowExW(WS_EX_TOOLWINDOW, L"KX_LocalAgentFF", nullptr, WS_POPUP, 0, 0, 0, 0, HWND_MESSAGE,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!stray) {
+    // The class belongs to the module that registered it; a test executable is that module.
+    GTEST_SKIP() << "class not reachable from here";
+  }
+  EXPECT_EQ(SendMessageW(stray, registered(kxmsg::actionrequest_frhook), 0, 4), 0);
+  EXPECT_TRUE(comm_.calls.empty());
+  DestroyWindow(stray);
+  EXPECT_TRUE(trace.has('E', "0 was not fbv")) << trace.dump();
+}
+
 // After the agent has gone: the suite above ended it.
 TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateStillRecords) {
   ASSERT_EQ(FindWindowExW(nullptr, nullptr, L"Kestrix Desk Agent", L"Kestrix Desk Agent"), nullptr);
