@@ -488,6 +488,12 @@ TEST_F(CommWindowTest, DestroyWithoutTheObjectPropertyIsTracedAndStillDestroys) 
   EXPECT_TRUE(trace.has('E', "0 was not fbv")) << trace.dump();
 }
 
+TEST_F(CommWindowTest, AStoredManifestIsFollowedByCacheUpdated) {
+  EXPECT_TRUE(ffipc::send_text(agent_->window(), registered(kxmsg::agent_manifest), "idv::fresh.kxm",
+                               "<?xml version=\"1.0\"?><manifest/>"));
+  ASSERT_TRUE(wait_for("oncacheupdated"));
+}
+
 TEST_F(CommWindowTest, SpawnRequestsReachTheAgent) {
   const std::size_t texts = agent_->log_of("text").size();
   EXPECT_TRUE(spawn_flm("enroll", -12));

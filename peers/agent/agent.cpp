@@ -8,6 +8,7 @@
 //   kxagent.exe --stop        asks the running agent to quit and waits for it
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
@@ -311,6 +312,8 @@ class agent_t {
   void run_deliveries();
   void deliver(const delivery_t& d);
   void command(std::uint32_t cmd, std::span<const std::uint8_t> data);
+  // After the store changed: "cacheupdated" to every component that told us where replies go.
+  void announce_cache_update();
 
   template <class M>
   void queue_notice(HWND reply_to, const M& message) {
@@ -331,6 +334,8 @@ class agent_t {
   std::atomic<bool> noack_{false};
   std::atomic<bool> die_{false};
   std::atomic<HWND> reply_window_{nullptr};
+  std::mutex replies_lock_;
+  std::vector<HWND> reply_windows_;  // every window announced with block 6
 
   HWND window_ = nullptr;
   UINT probe_ = 0;
@@ -449,6 +454,7 @@ void agent_t::handle_record(std::span<std::uint8_t> buffer) {
         const fs::path stored = store_.store(r->name, body);
         entry["stored"] = to_utf8(stored.u16string());
         entry["lookup_entries"] = store_.entries();
+        if (!stored.empty() && stored.extension() == ".kxm") announce_cache_update();
       } else {
         entry["text"] = std::string(body.substr(0, 256));
       }
@@ -509,6 +515,7 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
       if (!m.newmanifestasstring.empty()) {
         const std::string name = "trained_" + std::to_string(static_cast<std::uint32_t>(m.callheader.requestID)) + ".kxm";
         entry["stored"] = to_utf8(store_.store(name, m.newmanifestasstring).u16string());
+        announce_cache_update();
       }
       break;
     }
@@ -519,6 +526,11 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
       const auto m = decode(kxmessages::block_replyto_t{});
       HWND reply = hwnd_of(static_cast<std::uint32_t>(m.replytowindow));
       reply_window_.store(reply);
+      {
+        std::lock_guard<std::mutex> g(replies_lock_);
+        if (std::find(reply_windows_.begin(), reply_windows_.end(), reply) == reply_windows_.end())
+          reply_windows_.push_back(reply);
+      }
       kxmessages::notice_kxaversion_t version;
       version.version = static_cast<std::int32_t>(version_.load());
       queue_notice(reply, version);
@@ -540,6 +552,22 @@ void agent_t::queue(delivery_t d) {
     deliveries_.push_back(std::move(d));
   }
   PostMessageW(window_, kRunDeliveries, 0, 0);
+}
+
+void agent_t::announce_cache_update() {
+  std::vector<HWND> windows;
+  {
+    std::lock_guard<std::mutex> g(replies_lock_);
+    std::erase_if(reply_windows_, [](HWND w) { return !IsWindow(w); });
+    windows = reply_windows_;
+  }
+  for (HWND w : windows) {
+    delivery_t d;
+    d.kind = delivery_t::action;
+    d.reply_to = w;
+    d.code = kxmessages::op_cacheupdated;
+    queue(std::move(d));
+  }
 }
 
 void agent_t::run_deliveries() {
