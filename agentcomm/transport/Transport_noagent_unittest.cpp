@@ -41,3 +41,24 @@ TEST(TransportWithoutAgent, MissingBufferEndsTheCallWithItsOneShotTrace) {
 
 }  // namespace
 }  // namespace ffipc
+
+namespace ffipc {
+namespace {
+
+TEST(TransportWithoutAgent, FailedCallsLeaveNoHandlesBehind) {
+  forward_message(nullptr, WM_NULL, 0, 0);  // one-time objects exist before counting
+  DWORD before = 0, after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  serialization::CMemoryObjectEx block("abc", 3);
+  for (int i = 0; i < 200; ++i) {
+    forward_message(nullptr, WM_NULL, 0, 0);
+    send_text(nullptr, WM_NULL, "name", "text");
+    pass_block(nullptr, WM_NULL, 1, block);
+    receive_block(L"BLOCK_TO_FF", block);
+  }
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_EQ(after, before);
+}
+
+}  // namespace
+}  // namespace ffipc
