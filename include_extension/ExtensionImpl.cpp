@@ -27,7 +27,7 @@ nsresult guarded(const char* scope, const bool* agent_ready, Work&& work) noexce
     }
     work();
   } catch (const errors::com_error& e) {
-    KXERROR("com %s", e.ErrorMessage().c_str());
+    KXERROR_CODE(e.Error(), "com %s", e.ErrorMessage().c_str());
   } catch (const std::exception& e) {
     KXERROR("std:%s", e.what());
   } catch (...) {
