@@ -58,7 +58,7 @@ function(kx_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE kx_options ${T_LIBS} GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "KX_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "KX_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}" TIMEOUT 600)
 endfunction()
 
 # kx_bench(NAME SOURCES... LIBS ...): a Google Benchmark executable (native builds only).
