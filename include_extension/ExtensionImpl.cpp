@@ -7,6 +7,7 @@
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
+#include "tracecore/win_handles.h"
 #include "xpcom/mozalloc.h"
 #include "xpcom/nsIDOMElement.h"
 #include "xpcom/nsIDOMHTMLDocument.h"
@@ -42,13 +43,6 @@ std::string long_path(HMODULE module) {
   const DWORD n = GetLongPathNameW(name, full, 520);
   if (n == 0 || n >= 520) return {};
   return tracecore::to_utf8(std::wstring_view(full, n));
-}
-
-HMODULE this_module() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&KXAgentClientConstructor), &module);
-  return module;
 }
 
 // The document's URL: an HTML document's own; empty for others until they carry a window URI.
@@ -171,7 +165,7 @@ NS_IMETHODIMP CExtensionImpl::QuickLinkToProfileLink(const nsAString&, nsAString
 
 void CExtensionImpl::startup() {
   KXTRACE("'`I09`'APP: %s", long_path(nullptr).c_str());
-  KXTRACE("'`I09`'DLL: %s", long_path(this_module()).c_str());
+  KXTRACE("'`I09`'DLL: %s", long_path(tracecore::this_module()).c_str());
   HWND top = find_top_level();
   if (!IsWindow(comm_window())) createwindow(top);  // raises when there is no agent
   m_agentReady = IsWindow(agent_window()) != FALSE;
@@ -238,39 +232,32 @@ void CExtensionImpl::activate(nsISupports* browser, nsISupports* document) {
   KXTRACE("done");
 }
 
-void CExtensionImpl::windowload(nsISupports* browser, nsISupports* document, const nsAString& windowURI,
-                                PRBool* handled) {
+// Steps 1 to 3 of popup load and unload: handled starts false, both arguments must be there, and the
+// browser's top-level window must own an authentication popup. True when the caller may go on.
+bool CExtensionImpl::popup_window_found(nsISupports* browser, nsISupports* document, PRBool* handled) {
   if (handled) *handled = PR_FALSE;
   nsCOMPtr<nsIDOMElement> element = do_QueryInterface(browser);
   nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
   if (!element) {
     KXERROR("null webbrowser");
-    return;
+    return false;
   }
   if (!doc) {
     KXERROR("No current document");
-    return;
+    return false;
   }
   // The authentication popup search comes with the window searches.
-  (void)windowURI;
   KXTRACE("'`I04`'Skipped. ffTopWindow = %08X, hwndPopup = %X",
           static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(browser_window())), 0u);
+  return false;
+}
+
+void CExtensionImpl::windowload(nsISupports* browser, nsISupports* document, const nsAString&, PRBool* handled) {
+  if (!popup_window_found(browser, document, handled)) return;
 }
 
 void CExtensionImpl::windowunload(nsISupports* browser, nsISupports* document, PRBool* handled) {
-  if (handled) *handled = PR_FALSE;
-  nsCOMPtr<nsIDOMElement> element = do_QueryInterface(browser);
-  nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
-  if (!element) {
-    KXERROR("null webbrowser");
-    return;
-  }
-  if (!doc) {
-    KXERROR("No current document");
-    return;
-  }
-  KXTRACE("'`I04`'Skipped. ffTopWindow = %08X, hwndPopup = %X",
-          static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(browser_window())), 0u);
+  if (!popup_window_found(browser, document, handled)) return;
 }
 
 void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {

@@ -77,6 +77,7 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   void activate(nsISupports* browser, nsISupports* document);
   void windowload(nsISupports* browser, nsISupports* document, const nsAString& windowURI, PRBool* handled);
   void windowunload(nsISupports* browser, nsISupports* document, PRBool* handled);
+  bool popup_window_found(nsISupports* browser, nsISupports* document, PRBool* handled);
   void domnodemodified(nsISupports* node, PRBool* result);
 
   nsCOMPtr<nsIDOMDocument> m_activeDocument;

@@ -20,4 +20,9 @@ class com_error : public std::exception {
   std::int32_t hr_;
 };
 
+#if defined(_WIN32)
+// The system's text for |code| on one line (line breaks become spaces), or empty when it has none.
+std::string system_message(std::int32_t code);
+#endif
+
 }  // namespace errors

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "tracecore/com_error.h"
 #include "tracecore/realtracer.h"
 #include "tracecore/utf.h"
 #include "tracecore/window_line.h"
@@ -11,21 +12,13 @@
 namespace tracecore {
 namespace {
 
-std::string system_message(std::int32_t code) {
+std::string error_message(std::int32_t code) {
   if (code == 0) return {};
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  unique_hlocal owner(text);
-  if (!n || !text) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(code));
-    return buf;
-  }
-  std::wstring msg(text, n);
-  for (auto& c : msg) if (c == L'\r' || c == L'\n') c = L' ';
-  while (!msg.empty() && msg.back() == L' ') msg.pop_back();
-  return to_utf8(msg);
+  std::string msg = errors::system_message(code);
+  if (!msg.empty()) return msg;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(code));
+  return buf;
 }
 
 // Shared by both outputs: formats, remembers the time text of the last "T" record.
@@ -36,7 +29,7 @@ class outputstoragewindow_t : public outputstorageinterface_t {
       time_.assign(text);
       return;
     }
-    const std::string message = kind == 'E' ? system_message(error_record_code(text)) : std::string();
+    const std::string message = kind == 'E' ? error_message(error_record_code(text)) : std::string();
     const window_line_t line = format_window_line(thread, time_, scope ? scope : "main", kind, text, message);
     if (!line.shown) return;
     if (!opened_) {

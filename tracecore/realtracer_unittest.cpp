@@ -167,7 +167,9 @@ TEST_F(RealTracerTest, ManyThreadsGiveAFileThatDecodesCleanly) {
   std::map<std::uint32_t, int> next_record;
   for (const auto& r : kxtest::content_records(file)) {
     if (r.kind == '>') ++depth[r.thread];
-    if (r.kind == '<') ASSERT_GT(depth[r.thread]--, 0);
+    if (r.kind == '<') {
+      ASSERT_GT(depth[r.thread]--, 0);
+    }
     if (r.kind != 'U') continue;
     int t = -1, i = -1;
     ASSERT_EQ(sscanf(r.text.c_str(), "thread %d record %d", &t, &i), 2) << r.text;

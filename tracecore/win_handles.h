@@ -13,7 +13,12 @@
 
 #include <utility>
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace tracecore {
+
+// The image this code is linked into (the component DLL, or a test program).
+inline HMODULE this_module() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 // Traits: the handle type, its "none" value and how to close it.
 template <class T, auto Close>

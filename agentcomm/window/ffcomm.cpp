@@ -8,6 +8,7 @@
 #include "environment/Settings.h"
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
+#include "tracecore/win_handles.h"
 #include "tracecore/utf.h"
 
 namespace ffagent_window {
@@ -33,13 +34,6 @@ const property_atoms_t& atoms() {
   return instance;
 }
 const wchar_t* prop(ATOM atom) { return MAKEINTATOM(atom); }
-
-HINSTANCE this_module() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ffcomm_t::class_windowproc), &module);
-  return module;
-}
 
 std::string describe(HWND hwnd) {
   if (!IsWindow(hwnd)) return "INVALID_HWND";
@@ -116,7 +110,7 @@ bool ffcomm_t::createwindow(HWND browser) {
   agent_ = find_agent_window();
   if (!IsWindow(agent_)) throw errors::com_error(static_cast<std::int32_t>(E_UNEXPECTED));
 
-  const HINSTANCE module = this_module();
+  const HINSTANCE module = tracecore::this_module();
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   if (!GetClassInfoExW(module, kClassName, &wc)) {
