@@ -85,7 +85,8 @@ HWND find_top_level() {
 
 }  // namespace
 
-CExtensionImpl::CExtensionImpl() = default;
+CExtensionImpl::CExtensionImpl(std::unique_ptr<ffagent_window::feedback_i> feedback)
+    : ffcomm_t(std::move(feedback)) {}
 CExtensionImpl::~CExtensionImpl() = default;
 
 NS_IMETHODIMP CExtensionImpl::QueryInterface(REFNSIID iid, void** result) {
@@ -272,7 +273,7 @@ void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
 
 // ---- creation ----
 
-nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** result) {
+nsresult CreateKXAgentClient(nsISupports* outer, const nsIID& iid, void** result, feedback_factory_t feedback) {
   if (!result) return NS_ERROR_INVALID_POINTER;
   *result = nullptr;
   if (outer) return NS_ERROR_NO_AGGREGATION;
@@ -280,7 +281,7 @@ nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** r
   CExtensionImpl* object = nullptr;
   if (memory) {
     try {
-      object = new (memory) CExtensionImpl();
+      object = new (memory) CExtensionImpl(feedback ? feedback() : nullptr);
     } catch (...) {
       moz_free(memory);
     }

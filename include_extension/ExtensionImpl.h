@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "agentcomm/window/ffcomm.h"
 #include "include_extension/PageStateCache.h"
 #include "xpcom/IKXAgentClient.h"
@@ -12,7 +14,7 @@
 
 class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentClient {
  public:
-  CExtensionImpl();
+  explicit CExtensionImpl(std::unique_ptr<ffagent_window::feedback_i> feedback = nullptr);
   ~CExtensionImpl();
 
   // nsISupports. The count is not atomic: the component lives on the browser's main thread.
@@ -87,5 +89,9 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   PRUint32 m_refCount = 0;
 };
 
-// The class-ID entry's constructor.
-nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** result);
+// Makes the feedback UI of one component.
+using feedback_factory_t = std::unique_ptr<ffagent_window::feedback_i> (*)();
+
+// The work of the class-ID entry's constructor (module/): no aggregation, the object allocated with
+// the browser's allocator, |iid| queried. |feedback| makes the component's feedback UI (null: none).
+nsresult CreateKXAgentClient(nsISupports* outer, const nsIID& iid, void** result, feedback_factory_t feedback);

@@ -14,6 +14,11 @@ namespace {
 
 const nsCID kClassID = KXAGENTCLIENT_CID;
 
+// The class-ID entry's constructor: the component with its feedback UI.
+nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** result) {
+  return CreateKXAgentClient(outer, iid, result, nullptr);
+}
+
 const mozilla::Module::CIDEntry kClassIDs[] = {
     {&kClassID, false, nullptr, &KXAgentClientConstructor},
     {nullptr, false, nullptr, nullptr},

@@ -93,7 +93,8 @@ std::uint32_t menu_state_word(bool trained, bool passwordchange, bool flag, cons
   return word | 0x30;
 }
 
-ffcomm_t::ffcomm_t() : feedback_(std::make_unique<feedback_window_t>()) {}
+ffcomm_t::ffcomm_t(std::unique_ptr<feedback_i> feedback)
+    : feedback_(feedback ? std::move(feedback) : std::make_unique<feedback_window_t>()) {}
 
 ffcomm_t::~ffcomm_t() {
   // A component released without Uninitialize still takes its window down.
@@ -134,7 +135,7 @@ bool ffcomm_t::createwindow(HWND browser) {
   }
   if (tracecore::category_on(tracecore::cat_window_class))
     KXTRACE("'`I0A`'hcommwnd: %p, htarget: '%s'", static_cast<void*>(hwnd), describe(browser).c_str());
-  feedback_->attach(comm_, browser_);
+  if (!feedback_->attach(comm_, browser_)) KXERROR("cannot create the feedback icon");
   if (!SetPropW(browser_, prop(atoms().hkloaded), reinterpret_cast<HANDLE>(1))) KXERROR_LAST("setHKLOADED");
   SetPropW(browser_, prop(atoms().ffclient), reinterpret_cast<HANDLE>(comm_));
 

@@ -8,37 +8,10 @@
 #include <memory>
 
 #include "agentcomm/transport/Transport.h"
+#include "agentcomm/window/Feedback.h"
 #include "agentcomm/window/callbacks.h"
 
 namespace ffagent_window {
-
-// The feedback icon window object; its behaviour comes with the feedback layer.
-class feedback_window_t {
- public:
-  void attach(HWND comm, HWND browser) { comm_ = comm; browser_ = browser; }
-  void detach() { comm_ = browser_ = nullptr; }
-  void hide() {}
-  bool attached() const { return comm_ != nullptr; }
-  // The flag the icon menu's state word keeps the value 2 for.
-  bool menu_flag() const { return menu_flag_; }
-  void set_menu_flag(bool on) { menu_flag_ = on; }
-  // Window messages the communication window hands over (activation, visibility, position, finger
-  // activity).
-  LRESULT handle_message(UINT msg, WPARAM wparam, LPARAM lparam) {
-    last_message_ = msg;
-    ++messages_;
-    return 0;
-  }
-  UINT last_message() const { return last_message_; }
-  unsigned messages() const { return messages_; }
-
- private:
-  HWND comm_ = nullptr;
-  HWND browser_ = nullptr;
-  bool menu_flag_ = false;
-  UINT last_message_ = 0;
-  unsigned messages_ = 0;
-};
 
 // The four fields of a message a hook hands over wrapped in WM_KX_HOOK_FFWM.
 struct hook_message_t {
@@ -62,7 +35,8 @@ std::uint32_t menu_state_word(bool trained, bool passwordchange, bool flag, cons
 
 class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
  public:
-  ffcomm_t();
+  // |feedback| is the feedback UI the window serves; none: the quiet stand-in.
+  explicit ffcomm_t(std::unique_ptr<feedback_i> feedback = nullptr);
   ffcomm_t(const ffcomm_t&) = delete;
   ffcomm_t& operator=(const ffcomm_t&) = delete;
 
@@ -77,7 +51,7 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
   HWND agent_window() const { return agent_; }
   HWND browser_window() const { return browser_; }
   HWND comm_window() const { return comm_; }
-  feedback_window_t& feedback() { return *feedback_; }
+  feedback_i& feedback() { return *feedback_; }
 
   static LRESULT CALLBACK class_windowproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
@@ -96,7 +70,7 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
   HWND agent_ = nullptr;
   HWND browser_ = nullptr;
   HWND comm_ = nullptr;
-  std::unique_ptr<feedback_window_t> feedback_;
+  std::unique_ptr<feedback_i> feedback_;
 };
 
 // The agent's window; see ffipc::find_agent_window.
