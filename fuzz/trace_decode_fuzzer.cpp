@@ -10,6 +10,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto file = tracecore::decode_file(data, size);
   const std::string text = kxtrace::format_file(file);
+  kxtrace::view_options_t coloured;
+  coloured.colour = true;
+  coloured.grep = "e";
+  const std::string shown = kxtrace::format_file(file, coloured);
+  if (shown.find('\r') != std::string::npos) std::abort();  // control bytes never reach the terminal
   std::size_t consumed = 0;
   for (const auto& r : file.records) {
     if (r.offset < consumed) std::abort();  // records are in file order and do not overlap

@@ -1,9 +1,15 @@
 // kxtrace: the viewer of the component's trace files, and (on Windows) the switch of its categories.
 //
-//   kxtrace show [--raw] FILE.trc3        decode a trace file into readable lines
+//   kxtrace show [OPTIONS] FILE.trc3      decode a trace file into readable lines:
+//       --raw             keep the colour markers, show the date and time records
+//       --no-color        plain text even on a terminal (--color: colour even when piped)
+//       --thread ID       only this thread (hexadecimal, as shown)
+//       --grep TEXT       only records whose text contains TEXT
+//       --errors          only error records
 //   kxtrace categories [--dll PATH]       what the loaded component's gettraceinfo lists
 //   kxtrace set [--dll PATH] FILE|-       hand a gettraceinfo-shaped selection to settraceinfo
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -14,17 +20,20 @@
 #include "tracecore/record.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 
 #include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
+#else
+#include <unistd.h>
 #endif
 
 namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: kxtrace show [--raw] FILE.trc3\n"
+               "usage: kxtrace show [--raw] [--no-color|--color] [--thread ID] [--grep TEXT] [--errors] FILE.trc3\n"
 #if defined(_WIN32)
                "       kxtrace categories [--dll PATH]\n"
                "       kxtrace set [--dll PATH] FILE|-\n"
@@ -44,22 +53,30 @@ bool read_all(const std::string& path, std::string& out) {
   return true;
 }
 
+bool stdout_is_terminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
 int show(const std::vector<std::string>& args) {
-  kxtrace::view_options_t options;
-  std::string path;
-  for (const auto& a : args) {
-    if (a == "--raw") options.raw = true;
-    else if (path.empty()) path = a;
-    else return usage();
+  std::string error;
+  auto parsed = kxtrace::parse_show_args(args, error);
+  if (!parsed) {
+    std::fprintf(stderr, "kxtrace: %s\n", error.c_str());
+    return usage();
   }
-  if (path.empty()) return usage();
+  parsed->options.colour = kxtrace::use_colour(parsed->colour, stdout_is_terminal(), std::getenv("NO_COLOR") != nullptr);
+  const std::string& path = parsed->path;
   std::string bytes;
   if (!read_all(path, bytes)) {
     std::fprintf(stderr, "kxtrace: cannot read %s\n", path.c_str());
     return 1;
   }
   const auto file = tracecore::decode_file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  std::fputs(kxtrace::format_file(file, options).c_str(), stdout);
+  std::fputs(kxtrace::format_file(file, parsed->options).c_str(), stdout);
   if (!file.stop.empty()) {
     std::fprintf(stderr, "kxtrace: %s: stopped at byte %zu: %s\n", path.c_str(), file.stop_offset, file.stop.c_str());
     return 1;
