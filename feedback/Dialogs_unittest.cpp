@@ -1,0 +1,172 @@
+// The choose-manifest and icon settings dialogs from the branding stand-in's templates, driven from
+// inside their modal loops the way a user would: select a row, click buttons.
+#include "feedback/Dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include "feedback/FeedbackTestSupport.h"
+
+namespace ffagent_window {
+namespace {
+
+using fftest::modal_driver_t;
+
+void click(HWND dialog, int control) { SendMessageW(GetDlgItem(dialog, control), BM_CLICK, 0, 0); }
+
+// Rows of the list in the order shown.
+std::vector<std::wstring> rows(HWND list) {
+  std::vector<std::wstring> texts;
+  for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+    wchar_t text[261] = {};
+    ListView_GetItemText(list, i, 0, text, 260);
+    texts.emplace_back(text);
+  }
+  return texts;
+}
+
+void select_row(HWND list, int row) {
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  if (row >= 0) ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+struct choice_case_t {
+  const char* name;
+  std::vector<std::wstring> choices;
+  int row;       // the row to select before OK; -1: press Cancel
+  int expected;  // the index selectoneform answers
+};
+
+class ChooseManifest : public ::testing::TestWithParam<choice_case_t> {};
+
+TEST_P(ChooseManifest, AnswersTheIndexOfTheFirstEqualText) {
+  const auto& c = GetParam();
+  modal_driver_t driver(L"#32770", [&](HWND dialog) {
+    HWND list = GetDlgItem(dialog, 905);
+    if (c.row < 0) {
+      click(dialog, IDCANCEL);
+      return;
+    }
+    select_row(list, c.row);
+    click(dialog, IDOK);
+  });
+  EXPECT_EQ(selectoneform(c.choices), c.expected);
+  EXPECT_TRUE(driver.acted());
+}
+
+// Each choice goes in at the top of the list, so the rows show the choices last first.
+INSTANTIATE_TEST_SUITE_P(
+    Choices, ChooseManifest,
+    ::testing::Values(choice_case_t{"first_row_is_last_choice", {L"Bank logon", L"Bank password change"}, 0, 1},
+                      choice_case_t{"second_row_is_first_choice", {L"Bank logon", L"Bank password change"}, 1, 0},
+                      choice_case_t{"equal_texts_resolve_to_the_first", {L"Other", L"Same", L"same"}, 0, 1},
+                      choice_case_t{"equal_texts_either_row", {L"Other", L"Same", L"Same"}, 1, 1},
+                      choice_case_t{"cancel_gives_none", {L"One", L"Two"}, -1, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChooseManifestDialog, ListsEveryChoiceWithTheFirstRowSelectedAndOkOnlyWithASelection) {
+  std::vector<std::wstring> shown;
+  bool ok_at_start = false, ok_without = true, ok_again = false;
+  int selected_at_start = -1;
+  modal_driver_t driver(L"#32770", [&](HWND dialog) {
+    HWND list = GetDlgItem(dialog, 905);
+    shown = rows(list);
+    selected_at_start = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+    ok_at_start = IsWindowEnabled(GetDlgItem(dialog, IDOK));
+    select_row(list, -1);
+    ok_without = IsWindowEnabled(GetDlgItem(dialog, IDOK));
+    // OK without a selection chooses nothing.
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  });
+  EXPECT_EQ(selectoneform({L"A", L"B", L"C"}), -1);
+  EXPECT_EQ(shown, (std::vector<std::wstring>{L"C", L"B", L"A"}));
+  EXPECT_EQ(selected_at_start, 0);
+  EXPECT_TRUE(ok_at_start);
+  EXPECT_FALSE(ok_without);
+
+  modal_driver_t again(L"#32770", [&](HWND dialog) {
+    HWND list = GetDlgItem(dialog, 905);
+    select_row(list, -1);
+    select_row(list, 2);
+    ok_again = IsWindowEnabled(GetDlgItem(dialog, IDOK));
+    click(dialog, IDOK);
+  });
+  EXPECT_EQ(selectoneform({L"A", L"B", L"C"}), 0);
+  EXPECT_TRUE(ok_again);
+}
+
+TEST(ChooseManifestDialog, FewerThanTwoChoicesNeedNoDialog) {
+  modal_driver_t driver(L"#32770", [](HWND dialog) { EndDialog(dialog, IDCANCEL); }, 300);
+  EXPECT_EQ(selectoneform({}), -1);
+  EXPECT_EQ(selectoneform({L"Only"}), 0);
+  fftest::pump_for(100);
+  EXPECT_FALSE(driver.acted());
+}
+
+struct iconsetting_case_t {
+  const char* name;
+  int preset;
+  std::vector<int> clicks;  // controls clicked before the last button
+  int button;               // IDOK or IDCANCEL
+  int expected;
+};
+
+class IconSettings : public ::testing::TestWithParam<iconsetting_case_t> {};
+
+TEST_P(IconSettings, ClicksSetTheValueOkStoresItCancelKeepsTheGivenOne) {
+  const auto& c = GetParam();
+  modal_driver_t driver(L"#32770", [&](HWND dialog) {
+    for (int control : c.clicks) click(dialog, control);
+    click(dialog, c.button);
+  });
+  int value = c.preset;
+  dialog_iconvisibility(value);
+  EXPECT_TRUE(driver.acted());
+  EXPECT_EQ(value, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, IconSettings,
+    ::testing::Values(iconsetting_case_t{"never_ok_unchanged", 2, {}, IDOK, 2},
+                      iconsetting_case_t{"show_ok_unchanged", 0, {}, IDOK, 0},
+                      iconsetting_case_t{"never_to_show", 2, {907}, IDOK, 0},
+                      iconsetting_case_t{"show_to_never", 0, {909}, IDOK, 2},
+                      iconsetting_case_t{"not_this_page_to_show_keeps_the_check", 1, {907}, IDOK, 1},
+                      iconsetting_case_t{"check_box_sets_one", 0, {908}, IDOK, 1},
+                      iconsetting_case_t{"cancel_keeps_the_given_value", 2, {907}, IDCANCEL, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IconSettingsDialog, InitialStateFollowsTheValue) {
+  const struct {
+    int value;
+    bool c907, c908, c909, enabled908;
+  } cases[] = {{0, true, false, false, true}, {1, true, true, false, true}, {2, false, false, true, false},
+               {7, true, false, false, true}};
+  for (const auto& c : cases) {
+    wchar_t title[64] = {};
+    bool c907 = false, c908 = false, c909 = false, enabled908 = false, visible908 = true;
+    modal_driver_t driver(L"#32770", [&](HWND dialog) {
+      GetWindowTextW(dialog, title, 64);
+      c907 = IsDlgButtonChecked(dialog, 907) == BST_CHECKED;
+      c908 = IsDlgButtonChecked(dialog, 908) == BST_CHECKED;
+      c909 = IsDlgButtonChecked(dialog, 909) == BST_CHECKED;
+      enabled908 = IsWindowEnabled(GetDlgItem(dialog, 908));
+      visible908 = (GetWindowLongW(GetDlgItem(dialog, 908), GWL_STYLE) & WS_VISIBLE) != 0;
+      click(dialog, IDCANCEL);
+    });
+    int value = c.value;
+    dialog_iconvisibility(value);
+    ASSERT_TRUE(driver.acted()) << c.value;
+    EXPECT_EQ(value, c.value);
+    EXPECT_STREQ(title, L"Icon settings");
+    EXPECT_EQ(c907, c.c907) << c.value;
+    EXPECT_EQ(c908, c.c908) << c.value;
+    EXPECT_EQ(c909, c.c909) << c.value;
+    EXPECT_EQ(enabled908, c.enabled908) << c.value;
+    EXPECT_FALSE(visible908) << c.value;
+  }
+}
+
+}  // namespace
+}  // namespace ffagent_window

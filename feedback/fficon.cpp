@@ -1,0 +1,529 @@
+#include "feedback/fficon.h"
+
+#include <windowsx.h>
+
+#include <exception>
+
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "environment/Branding.h"
+#include "environment/Settings.h"
+#include "feedback/IconMenu.h"
+#include "feedback/WindowTracking.h"
+#include "tracecore/com_error.h"
+#include "tracecore/trace.h"
+
+namespace ffagent_window {
+namespace {
+
+using ffipc::kxmsg;
+using ffipc::registered;
+
+constexpr const wchar_t* kClassName = L"KX_LocalAvatarClass";
+constexpr const wchar_t* kWindowName = L"KX_LocalAvatar";
+constexpr UINT kFingerAnimMs = 2000;
+constexpr UINT kHideBalloonMs = 8000;
+constexpr int kDoubleClickCommand = 29011;
+constexpr int kAttachGap = 4;  // pixels between the control and the icon
+
+const wchar_t* property_this() {
+  static const ATOM atom = GlobalAddAtomW(L"KXMAX_This");
+  return MAKEINTATOM(atom);
+}
+
+WPARAM window_identity(HWND target) { return reinterpret_cast<WPARAM>(GetPropW(target, property_winid())); }
+
+// The communication window serving |target|: the one the target names, else the icon's owner.
+HWND comm_window_for(HWND target, HWND owner) {
+  HWND named = static_cast<HWND>(GetPropW(target, property_rdcommwin()));
+  return IsWindow(named) ? named : (IsWindow(owner) ? owner : nullptr);
+}
+
+// WINDOWPOS of a forwarded message, read without faulting on a bad pointer.
+bool read_windowpos(LPARAM lparam, WINDOWPOS& out) {
+  SIZE_T got = 0;
+  return lparam && ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(lparam), &out, sizeof out, &got) &&
+         got == sizeof out;
+}
+
+std::string windowpos_flags(UINT flags) {
+  static constexpr struct {
+    UINT bit;
+    const char* name;
+  } kNames[] = {{SWP_NOSIZE, "NOSIZE"}, {SWP_NOMOVE, "NOMOVE"}, {SWP_NOZORDER, "NOZORDER"},
+                {SWP_NOACTIVATE, "NOACTIVATE"}, {SWP_FRAMECHANGED, "FRAMECHANGED"},
+                {SWP_SHOWWINDOW, "SHOWWINDOW"}, {SWP_HIDEWINDOW, "HIDEWINDOW"}};
+  std::string text;
+  for (const auto& n : kNames)
+    if (flags & n.bit) text += (text.empty() ? "" : "|") + std::string(n.name);
+  return text.empty() ? "0" : text;
+}
+
+bool register_class() {
+  const HINSTANCE module = tracecore::this_module();
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(module, kClassName, &wc)) return true;
+  wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = &fficon::ffwproc;
+  wc.hInstance = module;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kClassName;
+  return RegisterClassExW(&wc) != 0;
+}
+
+}  // namespace
+
+const char* sensor_state_name(int state) {
+  static constexpr const char* kNames[] = {"uninit",     "waitingForFinger", "processing",        "goodResult",
+                                           "badResult",  "badQuality",       "sensorDisconnected"};
+  return state >= 0 && state < 7 ? kNames[state] : "unknown";
+}
+
+UINT scan_quality_message(int quality) {
+  static constexpr UINT kMessages[] = {0,     0,     40152, 40123, 40124, 40125, 40126, 40163, 40154, 40155,
+                                       40158, 40161, 40160, 40162, 40157, 40159, 40153, 40151, 40156};
+  if (quality < 0) return 0;
+  return quality < static_cast<int>(std::size(kMessages)) ? kMessages[quality] : 40152;
+}
+
+int image_for_state(int state, bool click_enabled, bool cursor_inside) {
+  switch (state) {
+    case sensor_processing: return 5;
+    case sensor_goodResult: return click_enabled ? 4 : 2;
+    case sensor_badResult:
+    case sensor_badQuality:
+    case sensor_sensorDisconnected:
+    case 9: return click_enabled ? 3 : 1;
+    case kRestingState: return click_enabled ? (cursor_inside ? 5 : 6) : 0;
+    default: return 6;
+  }
+}
+
+bool is_result_image(int image) { return image >= 1 && image <= 4; }
+
+fficon::fficon() = default;
+
+fficon::~fficon() { destroy_window(); }
+
+bool fficon::createwindow(HWND target, HWND owner) {
+  KXSCOPE("fficon::createwindow");
+  if (window_) destroy_window();
+  if (!register_class()) {
+    KXERROR_LAST("cannot regclass");
+    return false;
+  }
+  target_ = target;
+  owner_ = owner;
+  // Layered from the start: the icon is drawn with per-pixel alpha.
+  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_LAYERED, kClassName, kWindowName, WS_POPUP, 0, 0, 0, 0, nullptr,
+                              nullptr, tracecore::this_module(), this);
+  if (!IsWindow(hwnd)) {
+    KXERROR_LAST("cannot create icon for %s", describe(target).c_str());
+    return false;
+  }
+  window_.reset(hwnd);
+  fingeranim_.bind(hwnd, timer_fingeranim, kFingerAnimMs);
+  hideballoon_.bind(hwnd, timer_hideballoon, kHideBalloonMs);
+  mouseclick_.bind(hwnd, timer_mouseclickevent, GetDoubleClickTime());
+  resulthold_.bind(hwnd, timer_resulthold, kResultHoldMs);
+  track_align_window(target_, drawing_.attach_window);
+  if (!drawing_.images.load(kxbranding::branding_library())) KXERROR("feedback image is missing");
+  drawing_.size = drawing_.images.size();
+  redraw(kRestingState, 0);
+  KXTRACE("'`I02`'window create. all done (including init_engine).");
+  return true;
+}
+
+void fficon::destroy_window() {
+  try {
+    if (window_) {
+      drawing_.image = 0;
+      pending_hide_ = false;
+      balloon_.release();
+      fingeranim_.stop();
+      hideballoon_.stop();
+      mouseclick_.stop();
+      resulthold_.stop();
+      window_.reset();
+      target_ = nullptr;
+      click_enabled_ = false;
+      mouse_ = 0;
+    }
+    KXTRACE("destroyed");
+  } catch (const std::exception& e) {
+    KXERROR("std:%s", e.what());
+  } catch (...) {
+    KXERROR("oo");
+  }
+}
+
+void fficon::show(int reason) {
+  if (!window_) return;
+  may_show_ = may_show(target_).flag;
+  if (reason == 1 && !prompt_) enabled_ = false;
+  if (!enabled_) return;
+  pending_hide_ = false;
+  click_enabled_ = may_show_;
+  const bool placed = updatestate();
+  if (placed && !IsWindowVisible(window_.get())) ShowWindow(window_.get(), SW_SHOWNOACTIVATE);
+  if (!may_show_) return;
+  if (reason == 1 && prompt_ && need_show_balloon_for_training()) {
+    const auto texts = training_prompt_texts(kxsettings::is_personalmode(),
+                                             kxsettings::settings().get_bool_default(L"is_sensorstateactive", false));
+    balloon_.show(window_.get(), texts.title, texts.text, 1);
+    hideballoon_.start();
+  }
+  if (reason == 2) {
+    highlight_ = true;
+    updatestate();
+  }
+}
+
+void fficon::hide() {
+  if (!window_) return;
+  hide_window();
+  balloon_.hide();
+  click_enabled_ = false;
+  highlight_ = false;
+}
+
+// A result image keeps the icon up until its time has passed.
+void fficon::hide_window() {
+  if (resulthold_.running()) {
+    pending_hide_ = true;
+    return;
+  }
+  if (IsWindowVisible(window_.get())) ShowWindow(window_.get(), SW_HIDE);
+}
+
+void fficon::redraw(int state, int frame) {
+  drawing_.state = state;
+  drawing_.frame = frame;
+  updatestate();
+}
+
+void fficon::set_attach(const RECT& control) {
+  drawing_.attach = control;
+  reposition();
+  if (window_ && IsWindowVisible(window_.get())) updatestate();
+}
+
+void fficon::reposition() {
+  if (IsRectEmpty(&drawing_.attach)) {
+    KXTRACE("'`I05`'empty attach rect on upd:");
+    if (window_) ShowWindow(window_.get(), SW_HIDE);
+    return;
+  }
+  drawing_.offset = {drawing_.attach.right + kAttachGap + drawing_.size.cx / 2,
+                     (drawing_.attach.top + drawing_.attach.bottom) / 2};
+}
+
+bool fficon::updatestate() {
+  KXSCOPE_IF(tracecore::cat_fb_drawing, "drawing::updatestate");
+  if (!window_) return false;
+  track_align_window(target_, drawing_.attach_window);
+  HWND attach = drawing_.attach_window;
+  if (!IsWindowVisible(target_) || !IsWindowVisible(attach) || IsRectEmpty(&drawing_.attach)) {
+    KXTRACE("'`I05`'empty attach rect on get:");
+    KXTRACE("'`I05`'  target:[%s]", describe(target_).c_str());
+    KXTRACE("'`I05`'  attach:[%s]", describe(attach).c_str());
+    KXTRACE("'`I05`'no able to get location should be hidden");
+    hide_window();
+    return false;
+  }
+  POINT origin{0, 0};
+  ClientToScreen(attach, &origin);
+  const SIZE size = drawing_.size;
+  const POINT position{origin.x + drawing_.offset.x - size.cx / 2, origin.y + drawing_.offset.y - size.cy / 2};
+
+  int image = image_for_state(drawing_.state, click_enabled_, (mouse_ & mouse_inside) != 0);
+  if (resulthold_.running() && !is_result_image(image)) image = drawing_.image;  // the result stays up
+  if (tracecore::category_on(tracecore::cat_fb_drawing))
+    KXTRACE("state %d frame %d image %d at %ld,%ld", drawing_.state, drawing_.frame, image,
+            static_cast<long>(position.x), static_cast<long>(position.y));
+  const icon_image_t* picture = drawing_.images.image(image);
+  std::optional<icon_image_t> blank;
+  if (!picture && (blank = icon_image_t::blank(size))) picture = &*blank;
+  if (picture) draw_layered(window_.get(), position, *picture);
+  // A result newly drawn stays visible for a while; the thread goes on meanwhile.
+  if (is_result_image(image) && image != drawing_.image) {
+    resulthold_.stop();
+    resulthold_.start();
+  }
+  drawing_.image = image;
+  drawing_.position = position;
+  syncronize_zorder(root_of(attach), window_.get());
+  return true;
+}
+
+LRESULT fficon::target_message(UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (!window_) return 0;
+  switch (msg) {
+    case WM_ACTIVATE: {
+      const bool active = LOWORD(wparam) == WA_ACTIVE || LOWORD(wparam) == WA_CLICKACTIVE;
+      const bool minimised = HIWORD(wparam) != 0;
+      if (minimised) {
+        hide();
+      } else if (active) {
+        show(0);
+      } else if (reinterpret_cast<HWND>(lparam) != target_) {
+        click_enabled_ = false;
+        updatestate();
+        may_show_ = false;
+      }
+      return 0;
+    }
+    case WM_SHOWWINDOW:
+      target_shown_ = wparam != 0;
+      KXTRACE("%s", target_shown_ ? "SHOW" : "HIDE");
+      return 0;
+    case WM_WINDOWPOSCHANGED:
+      window_pos_changed(lparam);
+      return 0;
+    default:
+      break;
+  }
+  if (msg == registered(kxmsg::actionrequest_frhook) && lparam == 6) finger_activity(wparam);
+  return 0;
+}
+
+void fficon::window_pos_changed(LPARAM lparam) {
+  WINDOWPOS pos{};
+  const bool have = read_windowpos(lparam, pos);
+  POINT at{pos.x, pos.y};
+  if (!have || (pos.flags & SWP_NOMOVE)) {
+    RECT r{};
+    GetWindowRect(target_, &r);
+    at = {r.left, r.top};
+  }
+  const HWND content = content_window(target_);
+  const bool feedback = IsWindow(target_) && IsWindow(content) && at.x >= 0 && at.y >= 0;
+  KXTRACE("'`I08`'wp_hwndfrom:  0x%X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pos.hwnd)));
+  KXTRACE("'`I08`'wp_flags:     %s", windowpos_flags(pos.flags).c_str());
+  KXTRACE("'`I08`'targetwindow.halignwindow: 0x%X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(drawing_.attach_window)));
+  KXTRACE("'`I08`'hwndContent: 0x%X[%d]", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(content)), IsWindow(content) ? 1 : 0);
+  KXTRACE("'`I08`'fShowFeedback:     %d", feedback ? 1 : 0);
+  if (!feedback) {
+    hide();
+    return;
+  }
+  updatestate();
+  if (!IsWindowVisible(window_.get())) show(0);
+}
+
+void fficon::finger_activity(WPARAM activity) {
+  const int state = static_cast<int>((activity >> 8) & 0xFF);
+  const int quality = static_cast<int>(activity & 0xFF);
+  KXTRACE("'`I03`'finger animation: sensorstate: %s, scanquality = %d", sensor_state_name(state), quality);
+  redraw(state, 1);
+  if (state == sensor_badQuality) {
+    if (kxsettings::settings().get_bool_default(L"show_complex_feedback", false)) {
+      const UINT message = scan_quality_message(quality);
+      if (message) {
+        balloon_.show(window_.get(), message);
+        hideballoon_.start();
+      }
+    }
+  } else {
+    balloon_.hide();
+  }
+  fingeranim_.start();
+}
+
+void fficon::on_timer(UINT_PTR id) {
+  switch (id) {
+    case timer_fingeranim:
+      fingeranim_.stop();
+      redraw(kRestingState, 0);
+      break;
+    case timer_hideballoon:
+      hideballoon_.stop();
+      balloon_.hide();
+      break;
+    case timer_mouseclickevent:
+      mouseclick_.stop();
+      if (click_enabled_) {
+        open_menu(click_);
+        updatestate();
+      }
+      break;
+    case timer_resulthold:
+      resulthold_.stop();
+      if (pending_hide_) {
+        pending_hide_ = false;
+        hide_window();
+      } else {
+        updatestate();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+bool fficon::inside(POINT client) const {
+  RECT r{};
+  GetClientRect(window_.get(), &r);
+  return PtInRect(&r, client) != FALSE;
+}
+
+void fficon::on_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
+  const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+  HWND hwnd = window_.get();
+  switch (msg) {
+    case WM_MOUSEMOVE: {
+      if (!(mouse_ & mouse_tracking)) {
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+        if (TrackMouseEvent(&track)) mouse_ |= mouse_tracking;
+      }
+      POINT screen = point;
+      ClientToScreen(hwnd, &screen);
+      balloon_.autohide(MAKELPARAM(screen.x, screen.y));
+      if (mouse_ & mouse_left) {
+        if (point.x != click_.x || point.y != click_.y) {
+          drawing_.offset.x += point.x - click_.x;
+          drawing_.offset.y += point.y - click_.y;
+          dragged_ = true;
+          updatestate();
+        }
+      } else {
+        const bool now_inside = inside(point);
+        if (now_inside != ((mouse_ & mouse_inside) != 0)) {
+          mouse_ ^= mouse_inside;
+          updatestate();
+        }
+      }
+      break;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+      SetCapture(hwnd);
+      click_ = point;
+      mouse_ |= msg == WM_LBUTTONDOWN ? mouse_left : mouse_right;
+      if (msg == WM_LBUTTONDOWN) dragged_ = false;
+      if (msg == WM_RBUTTONDOWN && inside(point) && !(mouse_ & mouse_menu)) open_menu(point);
+      break;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+      ReleaseCapture();
+      mouse_ &= ~(msg == WM_LBUTTONUP ? mouse_left : mouse_right);
+      break;
+    case WM_LBUTTONDBLCLK:
+      if (inside(point)) {
+        HWND comm = comm_window_for(target_, owner_);
+        if (comm)
+          PostMessageW(comm, registered(kxmsg::fbiconmenu_command), window_identity(target_), kDoubleClickCommand);
+        else
+          KXERROR("NOCOMWINFORMENU");
+        UpdateWindow(hwnd);
+      }
+      break;
+    case WM_MOUSELEAVE:
+      if (!(mouse_ & (mouse_left | mouse_right))) {
+        mouse_ &= ~(mouse_tracking | mouse_inside);
+        updatestate();
+      }
+      break;
+    default:
+      break;
+  }
+  (void)wparam;
+}
+
+void fficon::open_menu(POINT client) {
+  HWND comm = comm_window_for(target_, owner_);
+  if (!comm) {
+    KXERROR("NOCOMWINFORMENU");
+    return;
+  }
+  HWND hwnd = window_.get();
+  const WPARAM identity = window_identity(target_);
+  const auto state = static_cast<std::uint32_t>(SendMessageW(comm, registered(kxmsg::fbiconmenu_request), identity, 3));
+  POINT screen = client;
+  ClientToScreen(hwnd, &screen);
+  mouse_ |= mouse_menu;
+  const int command = track_icon_menu(hwnd, screen, state, {}, insert_text_);
+  mouse_ &= ~mouse_menu;
+  if (command) PostMessageW(comm, registered(kxmsg::fbiconmenu_command), identity, command);
+  UpdateWindow(hwnd);
+}
+
+LRESULT fficon::iconproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_TIMER) {
+    on_timer(wparam);
+    return 0;
+  }
+  if ((msg >= WM_MOUSEMOVE && msg <= WM_RBUTTONUP) || msg == WM_MOUSELEAVE) {
+    if (!click_enabled_) {
+      if (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN) {
+        if (IsWindow(target_) && !(GetWindowLongW(target_, GWL_STYLE) & WS_DISABLED)) SetForegroundWindow(target_);
+      }
+      return 0;
+    }
+    // The release that ends a double click or a drag is no click of its own.
+    if (msg == WM_LBUTTONDOWN) double_click_ = false;
+    if (msg == WM_LBUTTONUP && !dragged_ && !double_click_) mouseclick_.start();
+    if (msg == WM_LBUTTONDBLCLK) {
+      double_click_ = true;
+      mouseclick_.stop();
+    }
+    on_mouse(msg, wparam, lparam);
+    return 0;
+  }
+  if (msg == registered(kxmsg::fbiconmenu_request)) {
+    if (lparam == 1) updatestate();
+    if (lparam == 2) {
+      reposition();
+      updatestate();
+    }
+    return 0;
+  }
+  switch (msg) {
+    case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
+    case WM_SETFOCUS: return 0;
+    case WM_CREATE:
+    case WM_DESTROY: {
+      KXSCOPE_IF(tracecore::cat_window_class, "ffwinproc");
+      if (tracecore::category_on(tracecore::cat_window_class)) KXTRACE("%s", msg == WM_CREATE ? "WM_CREATE" : "WM_DESTROY");
+      return 0;
+    }
+    default:
+      return DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
+}
+
+LRESULT CALLBACK fficon::ffwproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  KXSCOPE_IF(tracecore::cat_window_class, "ffwproc[std]");
+  try {
+    if (msg == WM_CREATE) {
+      auto* self = static_cast<fficon*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+      if (!self) return DefWindowProcW(hwnd, msg, wparam, lparam);
+      if (!SetPropW(hwnd, property_this(), self)) KXERROR_LAST("cannot subclass fbv");
+      return self->iconproc(hwnd, msg, wparam, lparam);
+    }
+    auto* self = static_cast<fficon*>(GetPropW(hwnd, property_this()));
+    if (msg == WM_DESTROY) {
+      if (self) {
+        self->iconproc(hwnd, msg, wparam, lparam);
+        RemovePropW(hwnd, property_this());
+        // Destroyed by someone else (the thread or process ending): the object forgets the window.
+        if (self->window_.get() == hwnd) self->window_.release();
+      } else {
+        KXERROR("was not fbv");
+      }
+      return DefWindowProcW(hwnd, msg, wparam, lparam);
+    }
+    return self ? self->iconproc(hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
+  } catch (const errors::com_error& e) {
+    KXERROR_CODE(e.Error(), "iconproc %s", e.ErrorMessage().c_str());
+  } catch (const std::exception& e) {
+    KXERROR("iconproc std:%s", e.what());
+  } catch (...) {
+    KXERROR("iconproc oo");
+  }
+  return 0;
+}
+
+}  // namespace ffagent_window
