@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "feedback/FeedbackUI.h"
 #include "include_extension/ExtensionImpl.h"
 #include "module/module_state.h"
 #include "tracecore/realtracer.h"
@@ -16,7 +17,7 @@ const nsCID kClassID = KXAGENTCLIENT_CID;
 
 // The class-ID entry's constructor: the component with its feedback UI.
 nsresult KXAgentClientConstructor(nsISupports* outer, const nsIID& iid, void** result) {
-  return CreateKXAgentClient(outer, iid, result, nullptr);
+  return CreateKXAgentClient(outer, iid, result, &ffagent_window::make_feedback_ui);
 }
 
 const mozilla::Module::CIDEntry kClassIDs[] = {
