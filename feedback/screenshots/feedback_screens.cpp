@@ -1,0 +1,419 @@
+// Pictures of the feedback UI on a browser stand-in: a logon page with the icon beside its password
+// field, the training prompt, the open menu of a trained page and both dialogs. Run under Wine's X11
+// driver by "./run screenshots", which takes each picture when this program says a scene is ready:
+//
+//   feedback_screens.exe HANDSHAKE_FOLDER
+//
+// For each scene the program writes "<scene>.ready" (the screen rectangle to keep: x y width height)
+// and waits for "<scene>.done". After the first scene it reads the capture "login.bmp" and checks that
+// the icon's pixels lie beside the password field; the exit code says whether they do.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "feedback/FeedbackUI.h"
+#include "feedback/WindowTracking.h"
+
+namespace {
+
+constexpr const wchar_t* kDomain = L"bank.example.com";
+std::wstring g_dir;
+
+// --- the handshake with the script ------------------------------------------------------------
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void pump_for(DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+RECT unite(RECT a, RECT b) {
+  RECT r{};
+  UnionRect(&r, &a, &b);
+  return r;
+}
+RECT grown(RECT r, int by) {
+  InflateRect(&r, by, by);
+  return r;
+}
+RECT window_rect(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  return r;
+}
+
+void say_ready(const wchar_t* scene, RECT keep) {
+  std::ofstream out(std::filesystem::path(g_dir + L"\\" + scene + L".ready.tmp"));
+  out << keep.left << ' ' << keep.top << ' ' << keep.right - keep.left << ' ' << keep.bottom - keep.top << '\n';
+  out.close();
+  MoveFileExW((g_dir + L"\\" + scene + L".ready.tmp").c_str(), (g_dir + L"\\" + scene + L".ready").c_str(),
+              MOVEFILE_REPLACE_EXISTING);
+}
+bool done(const wchar_t* scene) { return exists(g_dir + L"\\" + scene + L".done"); }
+
+// A scene shown by a plain call: ready, then wait for the picture.
+bool capture(const wchar_t* scene, RECT keep) {
+  pump_for(400);  // let everything paint
+  say_ready(scene, keep);
+  for (int i = 0; i < 3000 && !done(scene); ++i) pump_for(10);
+  return done(scene);
+}
+
+// A scene inside a modal loop (menu, dialog): a thread timer finds the window, says ready, waits for
+// the picture and then closes the window with |close|.
+class modal_scene_t {
+ public:
+  modal_scene_t(const wchar_t* scene, const wchar_t* cls, std::function<RECT(HWND)> keep, std::function<void(HWND)> close)
+      : scene_(scene), cls_(cls), keep_(std::move(keep)), close_(std::move(close)) {
+    current_ = this;
+    timer_ = SetTimer(nullptr, 0, 50, &modal_scene_t::tick);
+  }
+  ~modal_scene_t() {
+    KillTimer(nullptr, timer_);
+    current_ = nullptr;
+  }
+  bool captured() const { return captured_; }
+
+ private:
+  static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+    modal_scene_t* s = current_;
+    if (!s) return;
+    HWND w = FindWindowW(s->cls_, nullptr);
+    if (!w || !IsWindowVisible(w)) return;
+    if (!s->ready_) {
+      if (++s->settle_ < 8) return;  // a few ticks to paint
+      say_ready(s->scene_, s->keep_(w));
+      s->ready_ = true;
+      s->since_ = GetTickCount();
+      return;
+    }
+    if (done(s->scene_) || GetTickCount() - s->since_ > 30000) {
+      s->captured_ = done(s->scene_);
+      KillTimer(nullptr, s->timer_);
+      s->close_(w);
+    }
+  }
+
+  static inline modal_scene_t* current_ = nullptr;
+  const wchar_t* scene_;
+  const wchar_t* cls_;
+  std::function<RECT(HWND)> keep_;
+  std::function<void(HWND)> close_;
+  UINT_PTR timer_ = 0;
+  int settle_ = 0;
+  bool ready_ = false;
+  bool captured_ = false;
+  DWORD since_ = 0;
+};
+
+// --- the browser stand-in ---------------------------------------------------------------------
+
+HFONT font(int height, int weight) {
+  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
+}
+
+// A content window showing a logon page with real edit controls.
+class page_t {
+ public:
+  page_t() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &page_t::frame_proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = L"MozillaUIWindowClass";
+    RegisterClassExW(&wc);
+    wc.lpfnWndProc = &page_t::content_proc;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = L"MozillaContentWindowClass";
+    RegisterClassExW(&wc);
+
+    frame_ = CreateWindowExW(0, L"MozillaUIWindowClass", L"Example Bank - Log on - Test Browser",
+                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 60, 40, 640, 440, nullptr, nullptr, instance, nullptr);
+    RECT client{};
+    GetClientRect(frame_, &client);
+    // An address bar above the page.
+    address_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"https://bank.example.com/logon", WS_CHILD | WS_VISIBLE | ES_READONLY,
+                               8, 6, client.right - 16, 24, frame_, nullptr, instance, nullptr);
+    content_ = CreateWindowExW(0, L"MozillaContentWindowClass", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 36,
+                               client.right, client.bottom - 36, frame_, nullptr, instance, nullptr);
+    heading_font_ = font(26, FW_BOLD);
+    text_font_ = font(15, FW_NORMAL);
+    SetWindowLongPtrW(content_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    user_ = field(L"alice@example.com", 130, 0);
+    password_ = field(L"secret-password", 196, ES_PASSWORD);
+    button_ = CreateWindowExW(0, L"BUTTON", L"Log on", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 40, 246, 96, 30,
+                              content_, nullptr, instance, nullptr);
+    for (HWND h : {address_, user_, password_, button_}) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(text_font_), TRUE);
+    ShowWindow(frame_, SW_SHOWNORMAL);
+    UpdateWindow(frame_);
+    SetForegroundWindow(frame_);
+  }
+  ~page_t() {
+    DestroyWindow(frame_);
+    DeleteObject(heading_font_);
+    DeleteObject(text_font_);
+  }
+  HWND frame() const { return frame_; }
+  HWND password() const { return password_; }
+  // The password field in client coordinates of the content window, as the page reports it.
+  RECT password_rect() const {
+    RECT r = window_rect(password_);
+    MapWindowPoints(nullptr, content_, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  // What the suite's hooks hand the communication window of this browser window.
+  void forward_to(ffagent_window::feedback_i* feedback) { forward_ = feedback; }
+  void set_heading(const wchar_t* text) {
+    heading_ = text;
+    InvalidateRect(content_, nullptr, TRUE);
+  }
+
+ private:
+  HWND field(const wchar_t* text, int y, DWORD style) {
+    return CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", text, WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | style, 40, y, 260, 26,
+                           content_, nullptr, GetModuleHandleW(nullptr), nullptr);
+  }
+  static LRESULT CALLBACK frame_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<page_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const LRESULT r = DefWindowProcW(hwnd, msg, wparam, lparam);
+    if (self && self->forward_ && (msg == WM_ACTIVATE || msg == WM_SHOWWINDOW || msg == WM_WINDOWPOSCHANGED))
+      self->forward_->handle_message(msg, wparam, lparam);
+    return r;
+  }
+  static LRESULT CALLBACK content_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<page_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (msg == WM_PAINT && self) {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      SetBkMode(dc, TRANSPARENT);
+      HGDIOBJ old = SelectObject(dc, self->heading_font_);
+      SetTextColor(dc, RGB(20, 60, 120));
+      TextOutW(dc, 40, 30, self->heading_.c_str(), static_cast<int>(self->heading_.size()));
+      SelectObject(dc, self->text_font_);
+      SetTextColor(dc, RGB(40, 40, 40));
+      TextOutW(dc, 40, 74, L"Please log on to your accounts.", 31);
+      TextOutW(dc, 40, 110, L"User name", 9);
+      TextOutW(dc, 40, 176, L"Password", 8);
+      SelectObject(dc, old);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
+
+  HWND frame_ = nullptr, address_ = nullptr, content_ = nullptr;
+  HWND user_ = nullptr, password_ = nullptr, button_ = nullptr;
+  HFONT heading_font_ = nullptr, text_font_ = nullptr;
+  ffagent_window::feedback_i* forward_ = nullptr;
+  std::wstring heading_ = L"Example Bank";
+};
+
+// The communication window's side of the icon menu.
+class comm_t {
+ public:
+  comm_t() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &comm_t::proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KxScreensComm";
+    RegisterClassExW(&wc);
+    hwnd_ = CreateWindowExW(0, L"KxScreensComm", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  }
+  ~comm_t() { DestroyWindow(hwnd_); }
+  HWND hwnd() const { return hwnd_; }
+  static inline LRESULT state_word = 0x33;
+
+ private:
+  static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == ffipc::registered(ffipc::kxmsg::fbiconmenu_request)) return lparam == 3 ? state_word : 0;
+    return DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+// --- the check on the picture -----------------------------------------------------------------
+
+struct picture_t {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;  // top-down
+  bool load(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::vector<unsigned char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return false;
+    auto u32 = [&](size_t at) { return static_cast<std::uint32_t>(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | d[at + 3] << 24); };
+    const std::uint32_t offset = u32(10);
+    width = static_cast<int>(u32(18));
+    const int h = static_cast<int>(u32(22));
+    const int bpp = d[28] | d[29] << 8;
+    if ((bpp != 24 && bpp != 32) || width <= 0) return false;
+    height = h < 0 ? -h : h;
+    const size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
+    if (d.size() < offset + stride * height) return false;
+    rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+      const unsigned char* row = &d[offset + stride * (h < 0 ? y : height - 1 - y)];
+      for (int x = 0; x < width; ++x) {
+        const unsigned char* p = row + x * (bpp / 8);
+        unsigned char* o = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        o[0] = p[2], o[1] = p[1], o[2] = p[0];
+      }
+    }
+    return true;
+  }
+  // The share of pixels in |r| (clipped) within |tolerance| of |colour|.
+  double share(RECT r, COLORREF colour, int tolerance) const {
+    int all = 0, close = 0;
+    for (int y = std::max<LONG>(r.top, 0); y < std::min<LONG>(r.bottom, height); ++y)
+      for (int x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, width); ++x) {
+        const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        ++all;
+        if (std::abs(p[0] - GetRValue(colour)) <= tolerance && std::abs(p[1] - GetGValue(colour)) <= tolerance &&
+            std::abs(p[2] - GetBValue(colour)) <= tolerance)
+          ++close;
+      }
+    return all ? static_cast<double>(close) / all : 0;
+  }
+};
+
+// The resting icon is a disc of (30, 90, 190) with light ridges (the branding stand-in's image 6).
+bool icon_beside_the_field(const std::wstring& bmp, HWND password, HWND icon) {
+  picture_t picture;
+  if (!picture.load(bmp)) {
+    std::fprintf(stderr, "cannot read the capture\n");
+    return false;
+  }
+  const COLORREF kIconBlue = RGB(30, 90, 190);
+  const RECT field = window_rect(password);
+  // Where the icon belongs: right of the field, centred on it, 32 by 32.
+  const int cx = field.right + 4 + 16, cy = (field.top + field.bottom) / 2;
+  const RECT expected{cx - 10, cy - 10, cx + 10, cy + 10};
+  const RECT inside_field{field.left + 4, field.top + 4, field.right - 4, field.bottom - 4};
+  const double on_icon = picture.share(expected, kIconBlue, 24);
+  const double on_field = picture.share(inside_field, kIconBlue, 24);
+  const RECT drawn = window_rect(icon);
+  std::printf("icon window at %ld,%ld %ldx%ld; field at %ld,%ld %ldx%ld; icon colour: %.0f%% beside the field, %.0f%% in it\n",
+              drawn.left, drawn.top, drawn.right - drawn.left, drawn.bottom - drawn.top, field.left, field.top,
+              field.right - field.left, field.bottom - field.top, on_icon * 100, on_field * 100);
+  return on_icon > 0.5 && on_field < 0.01;
+}
+
+void prepare_registry() {
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring dll(exe);
+  dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"KxBranding.dll";
+  HKEY key = nullptr;
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrix\\Branding\\Common", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                  nullptr);
+  RegSetValueExW(key, L"DLLPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                 static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Kestrix\\Settings", L"@balloon_counter::TrainingPrompt");
+}
+
+HWND visible(const wchar_t* cls) {
+  HWND w = FindWindowW(cls, nullptr);
+  return w && IsWindowVisible(w) ? w : nullptr;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: feedback_screens HANDSHAKE_FOLDER\n");
+    return 2;
+  }
+  g_dir = argv[1];
+  prepare_registry();
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&icc);
+
+  page_t page;
+  comm_t comm;
+  auto ui = ffagent_window::make_feedback_ui();
+  if (!ui->attach(comm.hwnd(), page.frame())) return 3;
+  HWND icon = static_cast<ffagent_window::feedback_ui_t&>(*ui).icon().window();
+  page.forward_to(ui.get());
+  pump_for(300);
+  SetForegroundWindow(page.frame());
+  ui->set_attach(page.password_rect());
+  const RECT frame = grown(window_rect(page.frame()), 12);
+
+  // 1. A recognised logon page: the icon beside the password field.
+  ui->show(kDomain, ffagent_window::icon_trained);
+  if (!capture(L"login", frame)) return 4;
+  const bool placed = icon_beside_the_field(g_dir + L"\\login.bmp", page.password(), icon);
+
+  // 2. An unknown logon page: the training prompt.
+  ui->hide();
+  page.set_heading(L"Example Bank (new)");
+  ui->show(kDomain, ffagent_window::icon_trainingprompt);
+  pump_for(200);
+  RECT keep = frame;
+  if (HWND balloon = visible(L"tooltips_class32")) keep = unite(keep, grown(window_rect(balloon), 8));
+  if (!capture(L"training-prompt", keep)) return 4;
+
+  // 3. The open menu of a trained page.
+  ui->hide();
+  page.set_heading(L"Example Bank");
+  ui->show(kDomain, ffagent_window::icon_trained);
+  pump_for(200);
+  comm_t::state_word = 0x33;
+  {
+    modal_scene_t scene(L"menu", L"#32768", [&](HWND menu) { return unite(frame, grown(window_rect(menu), 8)); },
+                        [](HWND) { EndMenu(); });
+    SendMessageW(icon, WM_RBUTTONDOWN, 0, MAKELPARAM(16, 16));
+    SendMessageW(icon, WM_RBUTTONUP, 0, MAKELPARAM(16, 16));
+    if (!scene.captured()) return 4;
+  }
+
+  // 4. Two recognised forms: the choose-manifest dialog.
+  const auto close_with = [](int button) {
+    return [button](HWND dialog) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); };
+  };
+  const auto dialog_keep = [&](HWND dialog) { return unite(frame, grown(window_rect(dialog), 8)); };
+  {
+    modal_scene_t scene(L"choose-manifest", L"#32770", dialog_keep, close_with(IDCANCEL));
+    ui->selectoneform({L"Example Bank - Online banking logon", L"Example Bank - Change your password"});
+    if (!scene.captured()) return 4;
+  }
+
+  // 5. The icon settings dialog.
+  {
+    modal_scene_t scene(L"icon-settings", L"#32770", dialog_keep, close_with(IDCANCEL));
+    ui->iconsettings(0);
+    if (!scene.captured()) return 4;
+  }
+
+  page.forward_to(nullptr);
+  ui->detach();
+  if (!placed) {
+    std::fprintf(stderr, "the icon is not beside the password field in the picture\n");
+    return 1;
+  }
+  std::printf("all scenes captured; the icon is beside the password field\n");
+  return 0;
+}
