@@ -248,6 +248,15 @@ INSTANTIATE_TEST_SUITE_P(Qualities, BadQuality,
                                            quality_case_t{18, true, 40156}, quality_case_t{25, true, 40152},
                                            quality_case_t{25, false, 0}));
 
+TEST_F(IconTest, HintBalloonGoesAfterEightSeconds) {
+  complex_feedback_.set(L"1");
+  const DWORD start = GetTickCount();
+  icon_.target_message(activity_message(), activity(sensor_badQuality, 8), 6);
+  ASSERT_TRUE(icon_.balloon().shown());
+  ASSERT_TRUE(pump_until([&] { return !icon_.balloon().shown(); }, 10000));
+  EXPECT_GE(GetTickCount() - start + 50, 8000u);
+}
+
 TEST(ScanQuality, TableOfHints) {
   const UINT expected[] = {0,     0,     40152, 40123, 40124, 40125, 40126, 40163, 40154, 40155,
                            40158, 40161, 40160, 40162, 40157, 40159, 40153, 40151, 40156, 40152};
