@@ -1,0 +1,154 @@
+// The feedback UI behind a real communication window: the component's window made with the icon
+// attached, the icon menu's round trip (state word asked, command run by the slots), the double
+// click's default action, and the browser messages and finger activity the window hands over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/window/ffcomm.h"
+#include "feedback/FeedbackTestSupport.h"
+#include "feedback/FeedbackUI.h"
+
+namespace ffagent_window {
+namespace {
+
+using fftest::pump_until;
+
+// Stands for the agent's window, which the communication window looks for by name.
+class agent_window_t {
+ public:
+  agent_window_t() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Kestrix Desk Agent";
+    RegisterClassExW(&wc);
+    hwnd_ = CreateWindowExW(0, L"Kestrix Desk Agent", L"Kestrix Desk Agent", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+  }
+  ~agent_window_t() { DestroyWindow(hwnd_); }
+
+ private:
+  HWND hwnd_;
+};
+
+// A component with the real feedback UI that records which slots the window ran.
+class component_t final : public ffcomm_t {
+ public:
+  component_t() : ffcomm_t(make_feedback_ui()) {}
+  ~component_t() { destroy_window(); }
+
+  fficon& icon() { return static_cast<feedback_ui_t&>(feedback()).icon(); }
+  bool called(const std::string& slot) const { return std::find(calls.begin(), calls.end(), slot) != calls.end(); }
+
+  std::vector<std::string> calls;
+  bool trained = false;
+
+  void onfillin(kxmessages::fillin_reply_context_t&) override { calls.push_back("onfillin"); }
+  void onrequestaborted(const kxmessages::notice_requestaborted_t&) override {}
+  void onkxagentversion(const kxmessages::notice_kxaversion_t&) override {}
+  void onhighlight(const kxmessages::notice_highlight_t&) override {}
+  void onsenddata(const kxmessages::notice_senddata_t&) override {}
+  void onchecklogon(kxmessages::checklogon_reply_context_t&) override {}
+  void onstarttraining() override { calls.push_back("onstarttraining"); }
+  void oncacheupdated() override {}
+  void onreserved() override {}
+  void onaddprofile() override { calls.push_back("onaddprofile"); }
+  void oneditprofile() override { calls.push_back("oneditprofile"); }
+  void onstartFLM() override { calls.push_back("onstartFLM"); }
+  void ondontprompttrainG() override { calls.push_back("ondontprompttrainG"); }
+  void ondontprompttrainL() override { calls.push_back("ondontprompttrainL"); }
+  void onshowiconsettings() override { calls.push_back("onshowiconsettings"); }
+  void onrequestfillin() override { calls.push_back("onrequestfillin"); }
+  void onstarttrainingpsw() override { calls.push_back("onstarttrainingpsw"); }
+  void onhelp() override { calls.push_back("onhelp"); }
+  bool thepage_is_trained() override { return trained; }
+  bool thescreen_is_passwordchange() override { return false; }
+  bool thepage_is_goodforlogon() override { return true; }
+  void thepage_manifestoptions(std::wstring& key, std::wstring& location) override {
+    key.clear();
+    location.clear();
+  }
+
+ protected:
+  menu_switches_t menu_switches() override { return {}; }
+};
+
+class FeedbackBehindCommWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(component_.createwindow(browser_.frame()));
+    ASSERT_TRUE(IsWindow(component_.icon().window()));
+    ASSERT_EQ(component_.icon().target(), browser_.frame());
+    component_.feedback().set_attach({20, 40, 180, 60});
+    component_.feedback().show(L"www.example.com", icon_trained);
+    ASSERT_TRUE(IsWindowVisible(component_.icon().window()));
+  }
+  void click(UINT down, UINT up) {
+    SendMessageW(component_.icon().window(), down, 0, MAKELPARAM(10, 10));
+    SendMessageW(component_.icon().window(), up, 0, MAKELPARAM(10, 10));
+  }
+
+  agent_window_t agent_;
+  fftest::browser_t browser_;
+  component_t component_;
+};
+
+TEST_F(FeedbackBehindCommWindow, MenuOfAnUntrainedPageRunsTheChosenEntry) {
+  // The state word comes from the communication window: untrained, with the icon's flag.
+  std::vector<UINT> entries;
+  fftest::modal_driver_t driver(L"#32768", [&](HWND menu) {
+    entries = fftest::menu_ids(reinterpret_cast<HMENU>(SendMessageW(menu, 0x01E1 /* MN_GETHMENU */, 0, 0)));
+    fftest::choose_menu_item(menu, 35004);
+  });
+  click(WM_RBUTTONDOWN, WM_RBUTTONUP);
+  ASSERT_TRUE(driver.acted());
+  EXPECT_EQ(entries, (std::vector<UINT>{32785, 35003, 35004, 32783, 35002, 35001}));
+  ASSERT_TRUE(pump_until([&] { return component_.called("onshowiconsettings"); }, 2000));
+}
+
+TEST_F(FeedbackBehindCommWindow, TrainedPageMenuOffersTheFillIn) {
+  component_.trained = true;
+  fftest::modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, 35005); });
+  click(WM_RBUTTONDOWN, WM_RBUTTONUP);
+  ASSERT_TRUE(pump_until([&] { return component_.called("onrequestfillin"); }, 2000));
+}
+
+TEST_F(FeedbackBehindCommWindow, DoubleClickRunsThePagesDefaultAction) {
+  click(WM_LBUTTONDOWN, WM_LBUTTONUP);
+  click(WM_LBUTTONDBLCLK, WM_LBUTTONUP);
+  ASSERT_TRUE(pump_until([&] { return component_.called("onstarttraining"); }, 2000));
+  component_.trained = true;
+  fftest::pump_for(GetDoubleClickTime() + 100);
+  click(WM_LBUTTONDOWN, WM_LBUTTONUP);
+  click(WM_LBUTTONDBLCLK, WM_LBUTTONUP);
+  ASSERT_TRUE(pump_until([&] { return component_.called("onrequestfillin"); }, 2000));
+  fftest::pump_for(GetDoubleClickTime() + 100);
+  EXPECT_EQ(component_.calls, (std::vector<std::string>{"onstarttraining", "onrequestfillin"}));
+}
+
+TEST_F(FeedbackBehindCommWindow, FingerActivityAndBrowserMessagesReachTheIcon) {
+  const UINT frhook = ffipc::registered(ffipc::kxmsg::actionrequest_frhook);
+  SendMessageW(component_.comm_window(), frhook, (sensor_goodResult << 8), 6);
+  EXPECT_EQ(component_.icon().drawing().image, 4);
+  fftest::pump_for(kResultHoldMs + 100);
+  ShowWindow(browser_.frame(), SW_MINIMIZE);
+  SendMessageW(component_.comm_window(), WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
+  EXPECT_FALSE(IsWindowVisible(component_.icon().window()));
+  // The menu flag of the state word is the icon's: no clicks, no flag.
+  EXPECT_FALSE(component_.feedback().menu_flag());
+}
+
+TEST_F(FeedbackBehindCommWindow, DestroyingTheCommWindowTakesTheIconDown) {
+  const HWND icon = component_.icon().window();
+  component_.destroy_window();
+  EXPECT_FALSE(IsWindow(icon));
+  EXPECT_EQ(component_.icon().window(), nullptr);
+}
+
+}  // namespace
+}  // namespace ffagent_window
