@@ -1,5 +1,7 @@
 #include "agentcomm/AgentMessages.h"
 
+#include <cstdio>
+
 #include <iterator>
 
 namespace kxmessages {
@@ -11,6 +13,14 @@ const char* notice_name(std::uint32_t code) {
       "NOTICE::updatareply",   "NOTICE::dsdatareply",    "NOTICE::kxajsonreply",
   };
   return code < std::size(names) ? names[code] : "unknown NOTICE";
+}
+
+std::string pending_operation_name(std::int32_t operation) {
+  static const char* const names[] = {"none", "createmani", "modifyprof", "preparefillindata", "changepassword"};
+  if (operation >= 0 && operation <= 4) return names[operation];
+  char text[32];
+  std::snprintf(text, sizeof text, "unknown[%d]", static_cast<int>(operation));
+  return text;
 }
 
 const char* operation_name(std::uint32_t code) {

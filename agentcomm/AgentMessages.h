@@ -56,6 +56,10 @@ enum operation_code : std::uint32_t {
 // "dofillin" and so on; "oo" for any other code.
 const char* operation_name(std::uint32_t code);
 
+// The component's operations that wait for the agent's answer, one per document: 0 "none",
+// 1 "createmani", 2 "modifyprof", 3 "preparefillindata", 4 "changepassword", else "unknown[%d]".
+std::string pending_operation_name(std::int32_t operation);
+
 // wParam of WM_KX_AGENT_FFMEMBLOCK.
 enum block_code : std::uint32_t {
   block_filldata_request = 1,   // ask for the data to fill in a form

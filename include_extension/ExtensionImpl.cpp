@@ -1,20 +1,39 @@
 #include "include_extension/ExtensionImpl.h"
 
+#include <algorithm>
 #include <exception>
+#include <fstream>
 #include <new>
+#include <sstream>
 #include <string>
 
+#include "agentcomm/window/AgentCalls.h"
+#include "environment/Branding.h"
+#include "environment/LookupCache.h"
+#include "environment/Paths.h"
+#include "environment/Settings.h"
+#include "include_extension/Controls.h"
+#include "include_extension/DOMNSElement.h"
+#include "include_extension/Recognition.h"
+#include "include_extension/Utils.h"
+#include "include_extension/UtilsWin.h"
+#include "manifest/CreateFromWindow.h"
+#include "manifest/Escape.h"
+#include "manifest/ManifestReader.h"
+#include "manifest/Matching.h"
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
 #include "xpcom/mozalloc.h"
-#include "xpcom/nsIDOMElement.h"
 #include "xpcom/nsIDOMHTMLDocument.h"
 #include "xpcom/nsIDOMNode.h"
+#include "xpcom/nsIDOMWindow.h"
 #include "xpcom/nsStringAPI.h"
 
 namespace {
+
+using kxext::PageState;
 
 // Every interface method: a named scope, the optional agent-ready gate, the work, and a handler
 // that traces whatever the work throws. The script always gets NS_OK.
@@ -45,43 +64,101 @@ std::string long_path(HMODULE module) {
   return tracecore::to_utf8(std::wstring_view(full, n));
 }
 
-// The document's URL: an HTML document's own; empty for others until they carry a window URI.
-std::string url_of(nsIDOMDocument* doc) {
-  nsCOMPtr<nsIDOMHTMLDocument> html = do_QueryInterface(doc);
-  if (!html) return {};
-  nsString url;
-  if (html->GetURL(url) != NS_OK) return {};
-  return tracecore::to_utf8(url.view());
-}
+std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string narrow16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-// "<prefix><document>[<address>].<url>", the URL cut before its query.
-void trace_document(const char* prefix, nsIDOMDocument* doc) {
+// "<prefix>[<address>].<url>", the URL cut before its query.
+void trace_document(const char* prefix, nsIDOMDocument* doc, const std::u16string& url16) {
   if (!tracecore::on()) return;
-  std::string url = url_of(doc);
+  std::string url = tracecore::to_utf8(url16);
   if (url.empty()) {
     KXTRACE("%s[%p].empty URL", prefix, static_cast<void*>(doc));
     return;
   }
-  const size_t q = url.find('?');
+  const std::size_t q = url.find('?');
   if (q != std::string::npos) url = url.substr(0, q) + " + params ...";
   KXTRACE("%s[%p].%s", prefix, static_cast<void*>(doc), url.c_str());
 }
 
-// The top-level browser window of the calling thread.
-BOOL CALLBACK match_top_level(HWND hwnd, LPARAM lp) {
-  wchar_t cls[261] = {};
-  GetClassNameW(hwnd, cls, 260);
-  if (CompareStringOrdinal(cls, -1, L"MozillaWindowClass", -1, TRUE) != CSTR_EQUAL) return TRUE;
-  *reinterpret_cast<HWND*>(lp) = hwnd;
-  return FALSE;
+// The URLs for which the training prompt is not shown while the browser runs (every window).
+kxext::suppressed_urls_t& suppressed_urls() {
+  static kxext::suppressed_urls_t urls;
+  return urls;
 }
 
-HWND find_top_level() {
-  HWND found = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &match_top_level, reinterpret_cast<LPARAM>(&found));
-  KXTRACE("Found hwnd = %p", static_cast<void*>(found));
-  return found;
+// Manifests for a page: the agent's lookup cache names them, the file reader loads them.
+const kxext::recognition_sources_t& machine_sources() {
+  static const kxext::recognition_sources_t sources{
+      [](std::u16string_view url, bool traceOn) { return lookupcache::cached_url(url, traceOn); },
+      [](std::u16string_view name, Manifest& m) { return loadM_properly(name, m); }};
+  return sources;
 }
+
+// Switching a setting off: "-1" through the settings write with its flag set.
+void switch_off(const wchar_t* key) { kxsettings::settings().set(key, L"-1", true); }
+
+fffilldata filldata_of(const kxmessages::filldata_t& data) {
+  fffilldata out;
+  out.submitprofile = data.submitprofile;
+  for (const kxmessages::profileitem_t& item : data.profileitems)
+    out.profileitems.push_back({item.dbname, item.memid, tracecore::to_utf8(item.value)});
+  return out;
+}
+
+RECT rect_of(const dom_rect_t& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+// The control the icon points at: the recognised form's password field (else its first used
+// field), or on an unknown page the first password field.
+RECT attach_rect(nsIDOMDocument* document, const PageState* state) {
+  ffcontrols controls;
+  controls.build(document);
+  if (state && !state->recognized.empty()) {
+    const ManifestForm& form = *state->recognized.front().form;
+    const std::vector<std::string> names = manifest::splitNames(form.detection.names);
+    const ManifestField* target = nullptr;
+    for (const ManifestField& f : form.fields)
+      if (f.useit && (f.password || !target)) target = &f;
+    if (target)
+      for (const ffcontrol& c : controls.list())
+        if (manifest::controlMatchesField(c, controls.strings(), *target, names)) return rect_of(c.getRect());
+  }
+  for (const ffcontrol& c : controls.list())
+    if (c.type == ctl_psw) return rect_of(c.getRect());
+  return RECT{};
+}
+
+// Quick-link store: environment variables through the system, files through the suite's folders.
+kxext::quicklinks::store_env_t machine_store_env() {
+  kxext::quicklinks::store_env_t env;
+  env.expand = [](std::u16string_view text) {
+    const std::wstring in = wide(text);
+    wchar_t out[2048];
+    const DWORD n = ExpandEnvironmentStringsW(in.c_str(), out, 2048);
+    return n == 0 || n > 2048 ? std::u16string(text) : narrow16(std::wstring_view(out, n - 1));
+  };
+  env.file_exists = [](std::u16string_view path) {
+    const std::wstring file = wide(kxpaths::expand_path(path));
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
+  return env;
+}
+
+// A registry of the component's pending requests for the call gate, carrying the request's manifest.
+class pending_gate_t final : public ffagent_window::operation_registry_i {
+ public:
+  pending_gate_t(kxext::CRequestTable& table, const Manifest& manifest) : table_(table), manifest_(manifest) {}
+  bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) override {
+    kxext::PendingRequest request;
+    request.currentoperation = operation;
+    request.manifest = manifest_;
+    return table_.try_insert(docid, request, current);
+  }
+
+ private:
+  kxext::CRequestTable& table_;
+  const Manifest& manifest_;
+};
 
 }  // namespace
 
@@ -136,10 +213,9 @@ NS_IMETHODIMP CExtensionImpl::OnDeactivate(nsISupports*) {
   return guarded("Mozilla::OnDeacti", &m_agentReady, [&] { deactivate(); });
 }
 
-NS_IMETHODIMP CExtensionImpl::OnProfileLink(nsISupports*, nsISupports*, const nsAString&, nsAString&,
-                                            PRBool*) {
-  // Quick links come with their own layer.
-  return guarded("Mozilla::OnProfileLink", &m_agentReady, [] {});
+NS_IMETHODIMP CExtensionImpl::OnProfileLink(nsISupports* browser, nsISupports*, const nsAString& inURI,
+                                            nsAString& outURI, PRBool* result) {
+  return guarded("Mozilla::OnProfileLink", &m_agentReady, [&] { profilelink(browser, inURI, outURI, result); });
 }
 
 NS_IMETHODIMP CExtensionImpl::OnWindowLoad(nsISupports* browser, nsISupports* document,
@@ -157,17 +233,45 @@ NS_IMETHODIMP CExtensionImpl::OnDOMNodeModified(nsISupports* node, PRBool* resul
   return guarded("Mozilla::OnDOMNodeModified", &m_agentReady, [&] { domnodemodified(node, result); });
 }
 
-NS_IMETHODIMP CExtensionImpl::QuickLinkToProfileLink(const nsAString&, nsAString&) {
-  // Quick links come with their own layer.
-  return guarded("Mozilla::QuickLinkToProfileLink", nullptr, [] {});
+NS_IMETHODIMP CExtensionImpl::QuickLinkToProfileLink(const nsAString& inURI, nsAString& outURI) {
+  return guarded("Mozilla::QuickLinkToProfileLink", nullptr, [&] { quicklinktoprofilelink(inURI, outURI); });
 }
 
-// ---- the work ----
+// ---- documents ----
+
+nsCOMPtr<nsIDOMDocument> CExtensionImpl::getActiveDocument() {
+  KXTRACE("'`I02`'getActiveDocument = 0x%X",
+          static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(m_activeDocument.get())));
+  return m_activeDocument;
+}
+
+std::u16string CExtensionImpl::getURL(nsIDOMDocument* document) {
+  try {
+    nsCOMPtr<nsIDOMHTMLDocument> html = do_QueryInterface(document);
+    if (html) {
+      nsString url;
+      const nsresult rv = html->GetURL(url);
+      if (rv != NS_OK) {
+        KXERROR_CODE(static_cast<std::int32_t>(rv), "bad URL");
+        return {};
+      }
+      return std::u16string(url.view());
+    }
+    const std::u16string uri = tracecore::to_utf16(GetDocAttr(document, kxext::kWindowUriAttr));
+    if (uri.empty()) KXERROR("null document");
+    return uri;
+  } catch (...) {
+    KXERROR("getURL oo");
+    return {};
+  }
+}
+
+// ---- the interface methods' work ----
 
 void CExtensionImpl::startup() {
   KXTRACE("'`I09`'APP: %s", long_path(nullptr).c_str());
   KXTRACE("'`I09`'DLL: %s", long_path(tracecore::this_module()).c_str());
-  HWND top = find_top_level();
+  HWND top = findTopLevel();
   if (!IsWindow(comm_window())) createwindow(top);  // raises when there is no agent
   m_agentReady = IsWindow(agent_window()) != FALSE;
   KXTRACE("'`I09`'done");
@@ -188,7 +292,7 @@ void CExtensionImpl::pageload(nsISupports* browser, nsISupports* document) {
   } else if (!doc) {
     KXERROR("null document");
   } else {
-    trace_document("'`I0A`'Loaded document ", doc);
+    trace_document("'`I0A`'Loaded document ", doc, getURL(doc));
   }
 }
 
@@ -198,15 +302,17 @@ void CExtensionImpl::pageunload(nsISupports* document) {
     KXERROR("null document");
     return;
   }
-  trace_document("'`I0A`'Unload document", doc);
-  // Dropping the document's page state and pending request comes with document identity.
+  trace_document("'`I0A`'Unload document", doc, getURL(doc));
+  m_pageStates.cached_erase(doc);
+  m_requests.remove_for_document(doc);
+  kxext::remove_docID(doc);
   KXTRACE("done");
 }
 
 void CExtensionImpl::deactivate() {
   feedback().hide();
   if (m_activeDocument) {
-    trace_document("'`I02`'Active document ", m_activeDocument);
+    trace_document("'`I02`'Active document ", m_activeDocument, getURL(m_activeDocument));
     m_activeDocument = nullptr;
     KXTRACE("done");
   } else {
@@ -226,10 +332,12 @@ void CExtensionImpl::activate(nsISupports* browser, nsISupports* document) {
     KXTRACE("'`I04`'null entry[startup] document.");
     return;
   }
-  trace_document("'`I02`'Active document ", doc);
-  // Document identity, recognition, quick links and the feedback decision join here.
+  trace_document("'`I02`'Active document ", doc, getURL(doc));
+  if (!kxext::set_docID(doc)) return;
   m_activeDocument = doc;
-  feedback().hide();
+  updatePageState();
+  fillInQuickLink(element);
+  showFeedback();
   KXTRACE("done");
 }
 
@@ -247,18 +355,33 @@ bool CExtensionImpl::popup_window_found(nsISupports* browser, nsISupports* docum
     KXERROR("No current document");
     return false;
   }
-  // The authentication popup search comes with the window searches.
-  KXTRACE("'`I04`'Skipped. ffTopWindow = %08X, hwndPopup = %X",
-          static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(browser_window())), 0u);
-  return false;
+  HWND popup = findPopupAuth(browser_window());
+  if (!IsWindow(popup)) {
+    KXTRACE("'`I04`'Skipped. ffTopWindow = %08X, hwndPopup = %X",
+            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(browser_window())),
+            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(popup)));
+    return false;
+  }
+  if (handled) *handled = PR_TRUE;
+  return true;
 }
 
-void CExtensionImpl::windowload(nsISupports* browser, nsISupports* document, const nsAString&, PRBool* handled) {
+void CExtensionImpl::windowload(nsISupports* browser, nsISupports* document, const nsAString& windowURI,
+                                PRBool* handled) {
   if (!popup_window_found(browser, document, handled)) return;
+  const std::string uri = tracecore::to_utf8(nsString::view_of(windowURI));
+  KXTRACE("asInURI = %s", uri.c_str());
+  nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
+  SetDocAttr(doc, kxext::kWindowUriAttr, uri);
+  pageload(browser, document);
+  KXTRACE("done");
 }
 
 void CExtensionImpl::windowunload(nsISupports* browser, nsISupports* document, PRBool* handled) {
   if (!popup_window_found(browser, document, handled)) return;
+  pageunload(document);
+  nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
+  RemoveDocAttr(doc, kxext::kWindowUriAttr);
 }
 
 void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
@@ -267,8 +390,634 @@ void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
     KXERROR("NSOK(%s) = 0x%X [%d : %s]", "NSPTR(cpdomelement)", 0x80004003u, 975, "ExtensionImpl");
     return;
   }
-  // Counting the element's controls comes with control enumeration.
-  if (result) *result = PR_FALSE;
+  if (result) *result = ffcontrols::HasFirefoxControls(element) ? PR_TRUE : PR_FALSE;
+}
+
+// ---- recognition and training ----
+
+bool CExtensionImpl::recognizePage(PageState& state) {
+  KXSCOPE("KXIntrn::recognizePage");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  const std::u16string url = doc ? getURL(doc) : std::u16string();
+  kxext::recognition_stop stop = kxext::recognition_stop::done;
+  const bool recognized = kxext::recognize_page(doc, url, machine_sources(), state, &stop);
+  if (stop != kxext::recognition_stop::done) return false;
+  if (!m_pageStates.cached_state(doc, state, true)) {
+    KXERROR("'`I04`'null cached_insert.");
+    return false;
+  }
+  return recognized;
+}
+
+bool CExtensionImpl::updatePageState() {
+  KXSCOPE("CExtensionImpl::updatePageState");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXTRACE("'`I04`'null entry[startup] document.");
+    return false;
+  }
+  m_pageStates.cached_erase(doc);
+  PageState state;
+  return recognizePage(state);
+}
+
+bool CExtensionImpl::getPageState(PageState& state) {
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXTRACE("'`I04`'null entry[startup] document.");
+    return false;
+  }
+  const std::u16string url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("url is empty");
+    return false;
+  }
+  trace_document("document ", doc, url);
+  if (!m_pageStates.cached_state(doc, state, false)) {
+    KXERROR("null page state");
+    return false;
+  }
+  return true;
+}
+
+bool CExtensionImpl::thepage_is_trained() {
+  KXSCOPE("CExtensionImpl :: thepage_is_trained");
+  PageState state;
+  bool trained = false;
+  if (getPageState(state)) {
+    KXTRACE("recognized %d form(s) in page state cache ", static_cast<int>(state.recognized_count()));
+    trained = state.recognized_count() > 0;
+  }
+  KXTRACE("fRet = %d", trained ? 1 : 0);
+  return trained;
+}
+
+bool CExtensionImpl::thescreen_is_passwordchange() {
+  KXSCOPE("CExtensionImpl :: thescreen_is_passwordchange");
+  PageState state;
+  const bool yes = getPageState(state) && state.is_password_change_screen();
+  KXTRACE("fRet = %d", yes ? 1 : 0);
+  return yes;
+}
+
+bool CExtensionImpl::thepage_is_goodforlogon() {
+  KXSCOPE("CExtensionImpl :: thepage_is_goodforlogon");
+  PageState state;
+  const bool yes = getPageState(state) && state.good_for_logon();
+  KXTRACE("fRet = %d", yes ? 1 : 0);
+  return yes;
+}
+
+void CExtensionImpl::thepage_manifestoptions(std::wstring& iconkey, std::wstring& iconlocation) {
+  KXSCOPE("CExtensionImpl :: thepage_manifestoptions");
+  iconkey.clear();
+  iconlocation.clear();
+  PageState state;
+  if (!getPageState(state) || state.recognized_count() != 1) return;
+  const Manifest* m = state.single_recognized_manifest();
+  if (const ManifestForm* form = m ? m->findForm(m->slot) : nullptr) {
+    iconkey = tracecore::to_wide(form->options.iconkey);
+    iconlocation = tracecore::to_wide(form->options.iconlocation);
+  }
+}
+
+bool CExtensionImpl::isShowFeedback(std::int32_t& mode) {
+  PageState state;
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  const bool cached = doc && getPageState(state);
+  kxext::feedback_inputs_t in;
+  in.cached = cached ? &state : nullptr;
+  in.show_training_prompt = kxsettings::settings().get_bool_default(L"show_training_prompt", true);
+  in.document = doc;
+  in.url = doc ? getURL(doc) : std::u16string();
+  in.suppressed = &suppressed_urls();
+  return kxext::decide_feedback(in, mode);
+}
+
+std::u16string CExtensionImpl::getwebdomainname() {
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return {};
+  }
+  const std::u16string url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("empty url");
+    return {};
+  }
+  return kxext::web_domain_name(url);
+}
+
+void CExtensionImpl::showFeedback() {
+  std::int32_t mode = 0;
+  if (!isShowFeedback(mode)) {
+    feedback().hide();
+    return;
+  }
+  const std::u16string domain = getwebdomainname();
+  PageState state;
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  const bool cached = doc && m_pageStates.cached_state(doc, state, false);
+  feedback().set_attach(attach_rect(doc, cached ? &state : nullptr));
+  feedback().show(wide(domain), mode);
+}
+
+kxmessages::callheader_t CExtensionImpl::callHeader() const {
+  kxmessages::callheader_t header;
+  header.targetwnd = header.activewnd = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(browser_window()));
+  return header;
+}
+
+template <class M>
+bool CExtensionImpl::callAgent(nsIDOMDocument* document, std::int32_t operation, M& message, const Manifest& manifest) {
+  pending_gate_t gate(m_requests, manifest);
+  return ffagent_window::call_kxagent(gate, kxext::get_assoc(document, true), operation, message);
+}
+
+std::optional<Manifest> CExtensionImpl::selectedManifest(const PageState& state) {
+  return kxext::selected_manifest(
+      state,
+      [this](const std::vector<std::u16string>& choices) {
+        std::vector<std::wstring> texts;
+        for (const auto& c : choices) texts.push_back(wide(c));
+        return feedback().selectoneform(texts);
+      },
+      narrow16(kxbranding::branding_string(40130)));
+}
+
+bool CExtensionImpl::requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile) {
+  kxmessages::block_filldata_request_t ask;
+  ask.callheader = callHeader();
+  ask.manifestprofileID.manifestfilename = kxext::agent_manifest_name(manifest);
+  ask.manifestprofileID.currentformindex = manifest.slot;
+  ask.manifestprofileID.profileindex = profile;
+  return callAgent(document, kxext::op_preparefillindata, ask, manifest);
+}
+
+bool CExtensionImpl::startTraining(bool passwordRequired) {
+  KXSCOPE("KXIntrn::startTraining");
+  KXTRACE("is psw required = %d", passwordRequired ? 1 : 0);
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return false;
+  }
+  const std::u16string url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("url is empty");
+    return false;
+  }
+  PageState state;
+  if (!getPageState(state)) state = PageState();  // traced there as "null page state"
+
+  HWND top = browser_window();
+  const kxext::training_plan_t plan = kxext::plan_training(
+      doc, url, state, passwordRequired,
+      [top](const std::vector<ffcontrol_record>& controls, const ffstring_table& strings, Manifest& m) {
+        manifest::createmanifest_from_controls(top, controls, strings, m);
+      });
+
+  if (plan.kind == kxext::training_plan_t::changepassword) {
+    kxmessages::block_domain_manifests_t request;
+    request.callheader = callHeader();
+    request.domainmanifestnames = plan.domainmanifestnames;
+    const bool sent = callAgent(doc, kxext::op_changepassword, request, Manifest());
+    if (sent) KXTRACE("done");
+    return sent;
+  }
+  if (plan.kind != kxext::training_plan_t::createmanifest) return false;
+  kxmessages::block_newmanifest_t request;
+  request.callheader = callHeader();
+  request.domainmanifestnames = plan.domainmanifestnames;
+  request.newmanifestasstring = plan.xml;
+  const bool sent = callAgent(doc, kxext::op_createmani, request, plan.manifest);
+  if (sent) KXTRACE("done");
+  return sent;
+}
+
+bool CExtensionImpl::sendModifyRequest(std::int32_t operation, bool& recognized) {
+  recognized = false;
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return false;
+  }
+  PageState state;
+  if (operation == 1) {
+    if (!getPageState(state)) return false;
+    recognized = state.recognized_count() > 0;
+    if (!recognized) {
+      KXTRACE("page is not recognized anymore");
+      return false;
+    }
+  } else {
+    if (!thepage_is_trained()) {
+      KXERROR("null page state");
+      return false;
+    }
+    recognized = true;
+    getPageState(state);
+  }
+  const std::optional<Manifest> selected = selectedManifest(state);
+  if (!selected) return false;
+  kxmessages::block_profile_operation_t request;
+  request.callheader = callHeader();
+  request.operation = operation;
+  request.manifestprofileID.manifestfilename = kxext::agent_manifest_name(*selected);
+  request.manifestprofileID.currentformindex = selected->slot;
+  request.manifestprofileID.profileindex = -1;
+  return callAgent(doc, kxext::op_modifyprof, request, *selected);
+}
+
+// ---- the agent's requests ----
+
+void CExtensionImpl::onfillin(kxmessages::fillin_reply_context_t& reply) {
+  KXSCOPE("KXIntrn::onfillin");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    ffagent_window::reply_fillin(reply, false);
+    KXERROR("null document");
+    return;
+  }
+  const std::u16string url = getURL(doc);
+  trace_document("Fill-in for ", doc, url);
+  if (url.empty()) {
+    ffagent_window::reply_fillin(reply, false);
+    KXERROR("empty url");
+    return;
+  }
+  updatePageState();
+  if (thepage_is_trained()) {
+    PageState state;
+    getPageState(state);
+    const std::optional<Manifest> selected = selectedManifest(state);
+    if (!selected) return;  // the choice was cancelled: no reply
+    const bool sent = requestFillData(doc, *selected, reply.profileindex);
+    ffagent_window::reply_fillin(reply, sent);
+    if (sent) KXTRACE("done");
+    return;
+  }
+  KXTRACE("This is not our page yet");
+  ffagent_window::reply_fillin(reply, startTraining(true));
+}
+
+void CExtensionImpl::onrequestaborted(const kxmessages::notice_requestaborted_t& n) {
+  KXSCOPE("KXIntrn::onrequestaborted");
+  KXTRACE("v_.requestID = %08x", static_cast<unsigned>(n.requestID));
+  m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+}
+
+void CExtensionImpl::onkxagentversion(const kxmessages::notice_kxaversion_t& n) {
+  KXSCOPE("KXIntrn::onkxagentversion");
+  if (n.version < kMinimumAgentVersion) {
+    m_agentReady = false;
+    KXERROR("'`I04`'Invalid version. current version = %x, agent version = %x",
+            static_cast<unsigned>(kMinimumAgentVersion), static_cast<unsigned>(n.version));
+  } else {
+    m_agentReady = true;
+    KXTRACE("'`I09`'KXIntrn::onkxagentversion version is OK");
+  }
+}
+
+void CExtensionImpl::onhighlight(const kxmessages::notice_highlight_t& n) {
+  KXSCOPE("KXIntrn::onhighlight");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  kxext::PendingRequest pending;
+  if (!m_requests.match(doc, n.requestID, pending)) return;
+
+  const ManifestForm* form = nullptr;
+  const ManifestField* field = nullptr;
+  for (const ManifestForm& f : pending.manifest.forms) {
+    for (const ManifestField& candidate : f.fields)
+      if (candidate.accid == n.accID) field = &candidate;
+    if (field) {
+      form = &f;
+      break;
+    }
+  }
+  if (!field) {
+    KXERROR("field not found by accid");
+    return;
+  }
+  ffcontrols controls;
+  controls.build(doc);
+  if (controls.list().empty()) {
+    KXERROR("no field in doc");
+    return;
+  }
+  const std::vector<std::string> names = manifest::splitNames(form->detection.names);
+  RECT control{};
+  for (const ffcontrol& c : controls.list()) {
+    if (manifest::controlMatchesField(c, controls.strings(), *field, names)) {
+      control = rect_of(c.getRect());
+      break;
+    }
+  }
+  if (IsRectEmpty(&control)) return;
+
+  nsCOMPtr<nsIDOMWindow> window;
+  if (GetDocumentWindow(doc, window) != NS_OK) {
+    KXERROR("cannot get doc window");
+    return;
+  }
+  if (!window) {
+    KXERROR("null doc window ptr");
+    return;
+  }
+  RECT content{};
+  HWND page = findPageWindow(browser_window());
+  if (IsWindow(page)) {
+    GetClientRect(page, &content);
+    MapWindowPoints(page, nullptr, reinterpret_cast<POINT*>(&content), 2);
+    MapWindowPoints(page, nullptr, reinterpret_cast<POINT*>(&control), 2);
+  } else {
+    dom_rect_t r;
+    if (NSOK_AT(CDOMWindowUtils::getContentRect(window, r), "CDOMWindowUtils(cpdomw).getContentRect(rtContent)",
+                "ExtensionImpl", 2041) == NS_OK) {
+      content = rect_of(r);
+      OffsetRect(&control, content.left, content.top);
+    }
+  }
+  RECT visible{};
+  if (!IntersectRect(&visible, &control, &content)) return;
+  kxmessages::block_highlight_t highlight;
+  highlight.accIDrect = {visible.left, visible.top, visible.right, visible.bottom};
+  highlight.highlightagent = n.highlightagent;
+  ffagent_window::send_block(highlight);
+  KXTRACE("done");
+}
+
+void CExtensionImpl::onsenddata(const kxmessages::notice_senddata_t& n) {
+  KXSCOPE("KXIntrn::onsenddata");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+    KXERROR("null document");
+    return;
+  }
+  KXTRACE("pcurrentdocument = %p, v_.requestID = %x", static_cast<void*>(doc.get()), static_cast<unsigned>(n.requestID));
+  kxext::PendingRequest pending;
+  if (!m_requests.match(doc, n.requestID, pending)) return;
+  KXTRACE("currentoperation.is = %d", static_cast<int>(pending.currentoperation));
+
+  const bool changepassword = pending.currentoperation == kxext::op_changepassword;
+  Manifest manifest;
+  bool fill = true;
+  if (!changepassword) {
+    if (n.manifestasstring.empty()) {
+      manifest = pending.manifest;
+    } else if (loadM_properlyS(pending.manifest.filePath, tracecore::to_utf8(n.manifestasstring), manifest)) {
+      manifest.slot = 0;
+    } else {
+      fill = false;
+    }
+  }
+  if (fill) {
+    ffcontrols controls;
+    controls.build(doc);
+    if (!controls.list().empty()) {
+      const fffilldata data = filldata_of(n.datatofillin);
+      if (changepassword) {
+        controls.changePassword(data);
+      } else {
+        const ManifestForm* form = manifest.findForm(manifest.slot);
+        if (!form && !manifest.forms.empty()) form = &manifest.forms.front();
+        controls.send(form, data);
+      }
+    }
+  }
+  m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+}
+
+void CExtensionImpl::onchecklogon(kxmessages::checklogon_reply_context_t& reply) {
+  KXSCOPE("KXIntrn::onchecklogon");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    ffagent_window::reply_checklogon(reply, false, false);
+    KXERROR("null document");
+    return;
+  }
+  const bool trained = thepage_is_trained();
+  ffagent_window::reply_checklogon(reply, trained, true);
+  KXTRACE("done: isalreadytrained = %d, islogon = %d", trained ? 1 : 0, 1);
+}
+
+void CExtensionImpl::onstarttraining() {
+  KXSCOPE("KXIntrn::onstarttraining");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  bool recognized = false;
+  sendModifyRequest(1, recognized);
+  if (!recognized) startTraining(false);
+  KXTRACE("done");
+}
+
+void CExtensionImpl::oncacheupdated() {
+  KXSCOPE("KXIntrn::oncacheupdated");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) return;
+  updatePageState();
+  showFeedback();
+  KXTRACE("done");
+}
+
+void CExtensionImpl::onaddprofile() {
+  KXSCOPE("KXIntrn::onaddprofile");
+  onstarttraining();
+  KXTRACE("done");
+}
+
+void CExtensionImpl::oneditprofile() {
+  KXSCOPE("KXIntrn::oneditprofile");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  bool recognized = false;
+  sendModifyRequest(3, recognized);
+  KXTRACE("done");
+}
+
+void CExtensionImpl::onstartFLM() {
+  KXSCOPE("KXIntrn::onstartFLM");
+  PageState state;
+  getPageState(state);  // none: traced, and the name stays empty
+  std::string name;
+  if (!state.recognized.empty()) name = tracecore::to_utf8(kxext::agent_manifest_name(*state.recognized.front().manifest));
+  ffagent_window::spawn_flm(name, static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(browser_window())));
+  KXTRACE("done");
+}
+
+void CExtensionImpl::ondontprompttrainG() {
+  KXSCOPE("KXIntrn::ondontprompttrainG");
+  switch_off(L"show_training_prompt");
+  feedback().hide();
+  KXTRACE("done");
+}
+
+void CExtensionImpl::ondontprompttrainL() {
+  KXSCOPE("KXIntrn::ondontprompttrainL");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  const std::u16string url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("documenturl is empty");
+    return;
+  }
+  suppressed_urls().add(url);
+  feedback().hide();
+  KXTRACE("done");
+}
+
+void CExtensionImpl::onshowiconsettings() {
+  KXSCOPE("KXIntrn::onshowiconsettings");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  const std::u16string url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("documenturl is empty");
+    return;
+  }
+  const bool prompt = kxsettings::settings().get_bool_default(L"show_training_prompt", true);
+  const int choice = feedback().iconsettings(prompt ? 0 : 2);
+  if (choice == 1) {
+    suppressed_urls().add(url);
+    feedback().hide();
+  } else if (choice == 2) {
+    switch_off(L"show_training_prompt");
+    feedback().hide();
+  }
+  KXTRACE("done");
+}
+
+void CExtensionImpl::onrequestfillin() {
+  KXSCOPE("KXIntrn::onrequestfillin");
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return;
+  }
+  updatePageState();
+  if (!thepage_is_trained()) {
+    KXERROR("null page state");
+    return;
+  }
+  PageState state;
+  getPageState(state);
+  const std::optional<Manifest> selected = selectedManifest(state);
+  if (!selected) return;
+  requestFillData(doc, *selected, -1);
+  trace_document("Fill-in SentOut ", doc, getURL(doc));
+}
+
+void CExtensionImpl::onstarttrainingpsw() {
+  KXSCOPE("KXIntrn::onstarttrainingpsw");
+  startTraining(true);
+}
+
+void CExtensionImpl::onhelp() {
+  KXSCOPE("KXIntrn::onhelp");
+  const LPARAM topic = kxsettings::is_personalmode() && thepage_is_trained() ? 8 : 1;
+  ffagent_window::spawn_help(reinterpret_cast<WPARAM>(browser_window()), topic);
+  KXTRACE("done");
+}
+
+// ---- quick links ----
+
+kxext::quicklinks::quicklink_info_t CExtensionImpl::get_quicklinkinfo(std::int32_t number) {
+  KXSCOPE("get_quicklinkinfo");
+  const std::wstring file = kxsettings::settings().get_path(L"quicklink_filename");
+  std::string text;
+  if (!file.empty()) {
+    std::ifstream in(file.c_str(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+  }
+  const kxext::quicklinks::store_env_t env = machine_store_env();
+  const kxext::quicklinks::store_t store = kxext::quicklinks::read_store(text, env, kxext::quicklinks::read_mode::merge);
+  return kxext::quicklinks::lookup(store, number, env);
+}
+
+void CExtensionImpl::quicklinktoprofilelink(const nsAString& inURI, nsAString& outURI) {
+  const std::u16string in(nsString::view_of(inURI));
+  const std::int32_t number = kxext::quicklinks::quicklink_number(in);
+  KXTRACE("Quicklink res:");
+  KXTRACE("  URI = %s", tracecore::to_utf8(in).c_str());
+  KXTRACE("  ID = %d", static_cast<int>(number));
+  if (number == -1) {
+    nsString::assign_to(outURI, nsString::view_of(inURI));
+    return;
+  }
+  kxext::quicklinks::quicklink_info_t info;
+  try {
+    info = get_quicklinkinfo(number);
+  } catch (const std::exception&) {
+    KXERROR("bad quicklink id = %d", static_cast<int>(number));
+  }
+  if (!info.ok) {
+    KXERROR("Failed to convert QL # = %d", static_cast<int>(number));
+    nsString::assign_to(outURI, info.url);
+    return;
+  }
+  const std::u16string link = kxext::quicklinks::profile_link(info.url, info.profile);
+  KXTRACE("Quicklink url:");
+  KXTRACE("  URL = %s", tracecore::to_utf8(link).c_str());
+  KXTRACE("  profileID = %d", static_cast<int>(info.profile));
+  nsString::assign_to(outURI, link);
+}
+
+void CExtensionImpl::profilelink(nsISupports* browser, const nsAString& inURI, nsAString& outURI, PRBool* result) {
+  const std::u16string in(nsString::view_of(inURI));
+  KXTRACE("  wstInURI = %s", tracecore::to_utf8(in).c_str());
+  const kxext::quicklinks::opened_link_t link = kxext::quicklinks::strip_profile_link(in);
+  nsString::assign_to(outURI, link.out);
+  if (result) *result = link.found ? PR_TRUE : PR_FALSE;
+  if (!link.found) return;
+  nsCOMPtr<nsIDOMElement> element = do_QueryInterface(browser);
+  if (!element ||
+      element->SetAttribute(nsString(kxext::quicklinks::kProfileIdAttr), nsString(link.id_text)) != NS_OK)
+    KXERROR("Failed to set QL ATTR");
+  KXTRACE("  profileID = %d", static_cast<int>(link.profile));
+  KXTRACE("  prbRet = %d, wstOutURI = %s", link.found ? 1 : 0, tracecore::to_utf8(link.out).c_str());
+}
+
+void CExtensionImpl::fillInQuickLink(nsIDOMElement* browser) {
+  KXSCOPE("CExtensionImpl::fillInQuickLink");
+  if (!browser) return;
+  const nsString attr(kxext::quicklinks::kProfileIdAttr);
+  nsString text;
+  bool present = false;
+  if (browser->HasAttribute(attr, &present) != NS_OK || !present || browser->GetAttribute(attr, text) != NS_OK) return;
+  const std::string digits = tracecore::to_utf8(text.view());
+  if (digits.empty()) return;
+  const std::int32_t profile = static_cast<std::int32_t>(std::strtol(digits.c_str(), nullptr, 10));
+  KXTRACE("'`I0E`'quicklink_profileID = %x", static_cast<unsigned>(profile));
+  PageState state;
+  if (!getPageState(state)) return;  // "null page state" traced there
+  const std::optional<Manifest> selected = selectedManifest(state);
+  if (!selected) return;  // the profile stays for a later activation
+  if (browser->RemoveAttribute(attr) != NS_OK) {
+    KXERROR("cannot remove profile ID");
+    return;
+  }
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  requestFillData(doc, *selected, profile);
+  trace_document("Fill-in SentOut ", doc, getURL(doc));
 }
 
 // ---- creation ----

@@ -5,12 +5,16 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "agentcomm/window/ffcomm.h"
-#include "include_extension/PageStateCache.h"
+#include "include_extension/PageState.h"
+#include "include_extension/QuickLinks.h"
 #include "xpcom/IKXAgentClient.h"
 #include "xpcom/nsCOMPtr.h"
 #include "xpcom/nsIDOMDocument.h"
+#include "xpcom/nsIDOMElement.h"
 
 class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentClient {
  public:
@@ -38,34 +42,34 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   NS_IMETHOD OnDOMNodeModified(nsISupports* node, PRBool* result) override;
   NS_IMETHOD QuickLinkToProfileLink(const nsAString& inURI, nsAString& outURI) override;
 
-  // The eighteen request handlers; their bodies come with the request handling.
-  void onfillin(kxmessages::fillin_reply_context_t&) override {}
-  void onrequestaborted(const kxmessages::notice_requestaborted_t&) override {}
-  void onkxagentversion(const kxmessages::notice_kxaversion_t&) override {}
-  void onhighlight(const kxmessages::notice_highlight_t&) override {}
-  void onsenddata(const kxmessages::notice_senddata_t&) override {}
-  void onchecklogon(kxmessages::checklogon_reply_context_t&) override {}
-  void onstarttraining() override {}
-  void oncacheupdated() override {}
+  // The eighteen request handlers (slots 0 to 17).
+  void onfillin(kxmessages::fillin_reply_context_t& reply) override;
+  void onrequestaborted(const kxmessages::notice_requestaborted_t& n) override;
+  void onkxagentversion(const kxmessages::notice_kxaversion_t& n) override;
+  void onhighlight(const kxmessages::notice_highlight_t& n) override;
+  void onsenddata(const kxmessages::notice_senddata_t& n) override;
+  void onchecklogon(kxmessages::checklogon_reply_context_t& reply) override;
+  void onstarttraining() override;
+  void oncacheupdated() override;
   void onreserved() override {}
-  void onaddprofile() override {}
-  void oneditprofile() override {}
-  void onstartFLM() override {}
-  void ondontprompttrainG() override {}
-  void ondontprompttrainL() override {}
-  void onshowiconsettings() override {}
-  void onrequestfillin() override {}
-  void onstarttrainingpsw() override {}
-  void onhelp() override {}
+  void onaddprofile() override;
+  void oneditprofile() override;
+  void onstartFLM() override;
+  void ondontprompttrainG() override;
+  void ondontprompttrainL() override;
+  void onshowiconsettings() override;
+  void onrequestfillin() override;
+  void onstarttrainingpsw() override;
+  void onhelp() override;
 
-  // The page questions; recognition answers them.
-  bool thepage_is_trained() override { return false; }
-  bool thescreen_is_passwordchange() override { return false; }
-  bool thepage_is_goodforlogon() override { return false; }
-  void thepage_manifestoptions(std::wstring& iconkey, std::wstring& iconlocation) override {
-    iconkey.clear();
-    iconlocation.clear();
-  }
+  // The page questions, answered from the active document's cached state.
+  bool thepage_is_trained() override;
+  bool thescreen_is_passwordchange() override;
+  bool thepage_is_goodforlogon() override;
+  void thepage_manifestoptions(std::wstring& iconkey, std::wstring& iconlocation) override;
+
+  // The agent's version threshold (signed comparison).
+  static constexpr std::int32_t kMinimumAgentVersion = 0x03140918;
 
   bool agent_ready() const { return m_agentReady; }
   nsIDOMDocument* active_document() const { return m_activeDocument.get(); }
@@ -81,6 +85,36 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   void windowunload(nsISupports* browser, nsISupports* document, PRBool* handled);
   bool popup_window_found(nsISupports* browser, nsISupports* document, PRBool* handled);
   void domnodemodified(nsISupports* node, PRBool* result);
+  void profilelink(nsISupports* browser, const nsAString& inURI, nsAString& outURI, PRBool* result);
+  void quicklinktoprofilelink(const nsAString& inURI, nsAString& outURI);
+
+  // Documents.
+  nsCOMPtr<nsIDOMDocument> getActiveDocument();
+  std::u16string getURL(nsIDOMDocument* document);
+
+  // Recognition and training.
+  bool recognizePage(kxext::PageState& state);
+  bool updatePageState();
+  bool getPageState(kxext::PageState& state);
+  bool isShowFeedback(std::int32_t& mode);
+  std::u16string getwebdomainname();
+  // Shows the icon as activation decides it, or hides it.
+  void showFeedback();
+  bool startTraining(bool passwordRequired);
+  // The modify request of a recognised page (operation 1 from training, 3 from editing).
+  bool sendModifyRequest(std::int32_t operation, bool& recognized);
+  std::optional<Manifest> selectedManifest(const kxext::PageState& state);
+  // Asks the agent for the fill-in data of |manifest| with |profile|; false when the gate refused.
+  bool requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile);
+  // The call gate: |message| goes out when the document has nothing pending; |manifest| is kept
+  // with the pending request.
+  template <class M>
+  bool callAgent(nsIDOMDocument* document, std::int32_t operation, M& message, const Manifest& manifest);
+  kxmessages::callheader_t callHeader() const;
+
+  // Quick links.
+  void fillInQuickLink(nsIDOMElement* browser);
+  kxext::quicklinks::quicklink_info_t get_quicklinkinfo(std::int32_t number);
 
   nsCOMPtr<nsIDOMDocument> m_activeDocument;
   bool m_agentReady = false;

@@ -9,6 +9,8 @@
 #include <vector>
 
 struct ManifestDescriptor {
+  bool operator==(const ManifestDescriptor&) const = default;
+
   std::string id;
   std::string created;
   std::string modified;
@@ -22,6 +24,8 @@ struct ManifestDescriptor {
 };
 
 struct FormContext {
+  bool operator==(const FormContext&) const = default;
+
   std::int32_t type = 1;     // 1 logon, 2 password change ("pchange"), 0 unknown
   std::int32_t name = -1;    // form number: 0 logon, 1 password change
   std::int32_t parent = -1;  // number of the form this one follows
@@ -33,6 +37,8 @@ struct FormContext {
 using CaptionMode = std::int32_t;
 
 struct FormDetection {
+  bool operator==(const FormDetection&) const = default;
+
   CaptionMode captionMode = 0;
   std::string caption;  // carries "*" wildcards in memory
   std::string pattern;  // the caption without its wildcards
@@ -54,6 +60,8 @@ struct FormDetection {
 };
 
 struct FormOptions {
+  bool operator==(const FormOptions&) const = default;
+
   std::string choosename;
   std::string sidekick;
   std::string ownernote;
@@ -92,6 +100,8 @@ FieldType fieldTypeFromWord(const char* word);
 using ValueKind = std::int32_t;
 
 struct FieldValue {
+  bool operator==(const FieldValue&) const = default;
+
   ValueKind kind = 0;
   bool askalways = false;
   bool onetvalue = false;
@@ -100,6 +110,8 @@ struct FieldValue {
 };
 
 struct ManifestField {
+  bool operator==(const ManifestField&) const = default;
+
   FieldType type = field_unknown;
   std::string displayname;
   std::string path;
@@ -124,6 +136,8 @@ struct ManifestField {
 };
 
 struct ManifestForm {
+  bool operator==(const ManifestForm&) const = default;
+
   FormContext context;
   FormDetection detection;
   FormOptions options;

@@ -13,14 +13,6 @@ WPARAM top_level_param(kxmessages::window_id browser) {
 
 }  // namespace
 
-std::string operation_kind_name(std::int32_t operation) {
-  static const char* const names[] = {"none", "createmani", "modifyprof", "preparefillindata", "changepassword"};
-  if (operation >= 0 && operation <= 4) return names[operation];
-  char text[32];
-  std::snprintf(text, sizeof text, "unknown[%d]", static_cast<int>(operation));
-  return text;
-}
-
 bool send_block_bytes(std::uint32_t code, const serialization::memoryblock_i& block) {
   HWND agent = ffipc::find_agent_window();
   if (!agent) return false;

@@ -30,8 +30,7 @@ class operation_registry_i {
   ~operation_registry_i() = default;
 };
 
-// "none", "createmani", "modifyprof", "preparefillindata", "changepassword", else "unknown[%d]".
-std::string operation_kind_name(std::int32_t operation);
+inline std::string operation_kind_name(std::int32_t operation) { return kxmessages::pending_operation_name(operation); }
 
 // Flattens |message| and passes it to the agent window with WM_KX_AGENT_FFMEMBLOCK and its code;
 // nothing is sent when the agent window is not found. True when the block went out.

@@ -241,10 +241,38 @@ class vault_t {
   }
 
   // The profile for the manifest's file name and the profile index (any index below 0: the first).
-  bool find(const std::u16string& manifest_name, std::int32_t index, kxmessages::filldata_t& out) const {
+  // The vault keeps a profile's values by role: an item named "user" or "password" goes to the
+  // form's user-name or password field of |manifest_text| (form |formindex|), under that field's
+  // database name, as the real vault stores them; any other item keeps its own name.
+  bool find(const std::u16string& manifest_name, std::int32_t index, const std::string& manifest_text,
+            std::int32_t formindex, kxmessages::filldata_t& out) const {
     std::string file = to_utf8(manifest_name);
     if (const std::size_t slash = file.find_last_of("\\/:"); slash != std::string::npos) file = file.substr(slash + 1);
     if (!data_.contains("profiles") || !data_["profiles"].is_array()) return false;
+    std::string user_db = "user", password_db = "password";
+    Manifest m;
+    if (!manifest_text.empty()) {
+      try {
+        manifest::parseManifest(manifest_text.data(), manifest_text.size(), m);
+      } catch (...) {
+        m = Manifest();
+      }
+    }
+    const ManifestForm* form = m.findForm(formindex);
+    if (!form && !m.forms.empty()) form = &m.forms.front();
+    if (form) {
+      bool user_found = false, password_found = false;
+      for (const ManifestField& f : form->fields) {
+        if (!f.useit || f.type != field_edit) continue;
+        if (f.password && !password_found) {
+          password_db = f.dbname;
+          password_found = true;
+        } else if (!f.password && !user_found) {
+          user_db = f.dbname;
+          user_found = true;
+        }
+      }
+    }
     for (const json& p : data_["profiles"]) {
       if (!p.is_object() || !iequal(p.value("manifest", ""), file)) continue;
       if (index >= 0 && p.value("profileindex", -1) != index) continue;
@@ -252,15 +280,16 @@ class vault_t {
       out.profileindex = p.value("profileindex", 0);
       out.profilename = tracecore::to_utf16(p.value("profilename", ""));
       out.submitprofile = 1;
-      std::int32_t memid = 0;
       if (p.contains("items") && p["items"].is_array()) {
         for (const json& item : p["items"]) {
           if (!item.is_object()) continue;
           kxmessages::profileitem_t pi;
           pi.dbname = item.value("dbname", "");
+          if (pi.dbname == "user") pi.dbname = user_db;
+          else if (pi.dbname == "password") pi.dbname = password_db;
           pi.displayname = tracecore::to_utf16(item.value("displayname", ""));
           pi.value = tracecore::to_utf16(item.value("value", ""));
-          pi.memid = memid++;
+          pi.memid = -1;  // any field of that database name
           out.profileitems.push_back(std::move(pi));
         }
       }
@@ -496,8 +525,10 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
       const auto m = decode(kxmessages::block_filldata_request_t{});
       kxmessages::notice_senddata_t answer;
       answer.requestID = m.callheader.requestID;
-      if (vault_.find(m.manifestprofileID.manifestfilename, m.manifestprofileID.profileindex, answer.datatofillin)) {
-        answer.manifestasstring = tracecore::to_utf16(store_.read(m.manifestprofileID.manifestfilename));
+      const std::string stored = store_.read(m.manifestprofileID.manifestfilename);
+      if (vault_.find(m.manifestprofileID.manifestfilename, m.manifestprofileID.profileindex, stored,
+                      m.manifestprofileID.currentformindex, answer.datatofillin)) {
+        answer.manifestasstring = tracecore::to_utf16(stored);
         HWND reply = reply_window_.load();
         queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(m.callheader.targetwnd)), answer);
         entry["answer"] = "NOTICE::senddata";

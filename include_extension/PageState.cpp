@@ -1,0 +1,343 @@
+#include "include_extension/PageState.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "agentcomm/AgentMessages.h"
+#include "include_extension/Utils.h"
+#include "tracecore/trace.h"
+#include "tracecore/utf.h"
+
+namespace kxext {
+
+// ---- document identity ----
+
+tick_source_t default_tick_source() {
+  return [] { return static_cast<std::uint32_t>(kx_tick_count()); };
+}
+
+std::uint32_t new_document_id(const tick_source_t& tick) {
+  std::uint32_t id = tick();
+  if (id == 0) id = tick();
+  return id != 0 ? id : kFallbackDocId;
+}
+
+std::string document_id_text(std::uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(id));
+  return text;
+}
+
+namespace {
+
+// The attribute read as hexadecimal; anything that does not read is 0.
+std::uint32_t parse_document_id(const std::string& text) {
+  std::uint32_t id = 0;
+  std::size_t digits = 0;
+  for (char c : text) {
+    unsigned v;
+    if (c >= '0' && c <= '9') v = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') v = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') v = static_cast<unsigned>(c - 'A' + 10);
+    else break;
+    if (++digits > 8) return 0;
+    id = (id << 4) | v;
+  }
+  return id;
+}
+
+}  // namespace
+
+std::uint32_t get_assoc(nsIDOMDocument* document, bool trace) {
+  if (!document) {
+    KXERROR("get_assoc docID null document");
+    return 0;
+  }
+  const std::uint32_t id = parse_document_id(GetDocAttr(document, kDocIdAttr));
+  if (id == 0 && trace) KXTRACE("'`I0E`'Doc has no ID");
+  return id;
+}
+
+bool set_docID(nsIDOMDocument* document, const tick_source_t& tick) {
+  if (!document) {
+    KXERROR("set_docID null document");
+    return false;
+  }
+  if (get_assoc(document, false) != 0) return true;
+  if (!SetDocAttr(document, kDocIdAttr, document_id_text(new_document_id(tick)))) {
+    KXERROR("failed set_docID");
+    return false;
+  }
+  return true;
+}
+
+bool remove_docID(nsIDOMDocument* document) {
+  if (!document) {
+    KXERROR("set_docID null document");
+    return false;
+  }
+  if (!RemoveDocAttr(document, kDocIdAttr)) {
+    KXERROR("failed RemoveDocAttr");
+    return false;
+  }
+  return true;
+}
+
+// ---- matching results ----
+
+bool is_url_match(std::int32_t urlKind) { return urlKind >= 3 && urlKind <= 6; }
+
+std::uint32_t MatchStatus::score() const {
+  std::uint32_t s = 0;
+  if (flags0 & caption) s |= 0x20;
+  switch (urlKind) {
+    case 3: s |= 0x48; break;
+    case 4: s |= 0x44; break;
+    case 5: s |= 0x42; break;
+    case 6: s |= 0x41; break;
+    default: break;
+  }
+  if (processKind == 3) s |= 0x80;
+  s |= (flags & alien) ? 0x800 : 0x400;
+  bool located = urlKind == 1 ? (flags0 & caption) != 0 : is_url_match(urlKind);
+  if (located && processKind != 0 && processKind != 1) located = processKind == 3;
+  if ((flags & best) && located) s |= 0x1000;
+  s |= (flags & manual) ? 0x100 : 0x200;
+  if (flags & content) s |= 0x2000;
+  if (flags & pchange) s |= 0x10;
+  return s;
+}
+
+std::string score_text(std::uint32_t score) {
+  if (score == 0) return "0";
+  static const struct {
+    std::uint32_t bits;
+    const char* name;
+  } names[] = {{0x400, "idvmani"}, {0x800, "vltmani"}, {0x200, "automa"},  {0x100, "manual"},
+               {0x10, "pchange"},  {0x20, "caption"},  {0x44, "urlSDU"},   {0x42, "urlDU"},
+               {0x41, "urlD"},     {0x48, "urlExact"}, {0x80, "process"},  {0x2000, "content"},
+               {0x1000, "moreflds"}};
+  std::string text;
+  for (const auto& n : names) {
+    if ((score & n.bits) != n.bits) continue;
+    if (!text.empty()) text += '|';
+    text += n.name;
+    score &= ~n.bits;
+  }
+  if (score != 0) {
+    char left[40];
+    std::snprintf(left, sizeof left, " bits are left %x", static_cast<unsigned>(score));
+    text += left;
+  }
+  return text;
+}
+
+bool candidate_before(const FormCandidate& a, const FormCandidate& b) {
+  const std::uint32_t sa = a.status.score(), sb = b.status.score();
+  if (sa != sb) return sa > sb;
+  const bool am = a.status.flags & MatchStatus::manual, bm = b.status.flags & MatchStatus::manual;
+  if (am != bm) return !am;
+  const bool aa = a.status.flags & MatchStatus::alien, ba = b.status.flags & MatchStatus::alien;
+  if (aa != ba) return aa;
+  const int c = a.form->options.choosename.compare(b.form->options.choosename);
+  if (c != 0) return c < 0;
+  if (a.manifest == b.manifest) return a.form->context.name < b.form->context.name;
+  return false;
+}
+
+// ---- PageState ----
+
+bool same_manifest(const Manifest& a, const Manifest& b) {
+  return a.alien == b.alien && a.filePath == b.filePath && a.descriptor == b.descriptor && a.forms == b.forms;
+}
+
+namespace {
+
+// The candidates of |from| again, pointing into |manifests|.
+std::vector<FormCandidate> rebuild(const std::vector<FormCandidate>& from, const std::list<Manifest>& manifests) {
+  std::vector<FormCandidate> out;
+  for (const FormCandidate& c : from) {
+    if (!c.manifest || !c.form) continue;
+    for (const Manifest& m : manifests) {
+      if (!same_manifest(m, *c.manifest)) continue;
+      for (const ManifestForm& f : m.forms) {
+        if (!(f == *c.form)) continue;
+        FormCandidate copy;
+        copy.manifest = &m;
+        copy.form = &f;
+        copy.id = c.id;
+        out.push_back(copy);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+PageState& PageState::operator=(const PageState& other) {
+  if (this == &other) return *this;
+  manifests = other.manifests;
+  state_flags = other.state_flags;
+  facts = other.facts;
+  candidates = rebuild(other.candidates, manifests);
+  recognized = rebuild(other.recognized, manifests);
+  return *this;
+}
+
+void PageState::reset() {
+  candidates.clear();
+  recognized.clear();
+  manifests.clear();
+  extra_manifests.clear();
+  state_flags = 1;
+  facts = PageFacts();
+}
+
+const Manifest* PageState::single_recognized_manifest() const {
+  return recognized.size() == 1 ? recognized.front().manifest : nullptr;
+}
+
+bool PageState::is_password_change_screen() const {
+  if (facts.passwords != 2 && facts.passwords != 3) return false;
+  if (!recognized.empty()) return false;
+  if (manifests.empty() && extra_manifests.empty()) return false;
+  return std::none_of(manifests.begin(), manifests.end(), [](const Manifest& m) { return m.alien; });
+}
+
+std::vector<std::u16string> choice_texts(const std::vector<FormCandidate>& candidates, const std::u16string& related) {
+  std::vector<std::u16string> texts;
+  for (const FormCandidate& c : candidates) {
+    std::u16string text = tracecore::to_utf16(c.form->options.choosename);
+    if (text.empty() && c.form->context.parent >= 0) {
+      if (const ManifestForm* parent = c.manifest->findForm(c.form->context.parent);
+          parent && parent != c.form && !parent->options.choosename.empty()) {
+        text = related;
+        if (!text.empty()) text += u' ';
+        text += tracecore::to_utf16(parent->options.choosename) + u" - ";
+      }
+    }
+    if (text.empty()) {
+      // Nothing to tell the forms apart by: the manifest's file name, so the user still sees a choice.
+      const std::u16string& path = c.manifest->filePath;
+      const std::size_t slash = path.find_last_of(u"\\/|");
+      text = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    }
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+std::optional<Manifest> selected_manifest(const PageState& state, const form_chooser_t& choose,
+                                          const std::u16string& related) {
+  if (state.recognized.empty()) return std::nullopt;
+  std::optional<Manifest> selected;
+  if (state.recognized.size() == 1) {
+    selected = *state.recognized.front().manifest;
+  } else {
+    const int chosen = choose ? choose(choice_texts(state.recognized, related)) : -1;
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= state.recognized.size()) return std::nullopt;
+    const FormCandidate& c = state.recognized[static_cast<std::size_t>(chosen)];
+    selected = *c.manifest;
+    selected->slot = c.form->context.name;
+  }
+  for (ManifestForm& form : selected->forms)
+    for (ManifestField& field : form.fields) field.accid = field.fieldId;
+  return selected;
+}
+
+// ---- caches ----
+
+std::string operation_kind_name(std::int32_t operation) { return kxmessages::pending_operation_name(operation); }
+
+bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out) const {
+  const std::uint32_t id = get_assoc(document, true);
+  if (id == 0) return false;
+  if (id != static_cast<std::uint32_t>(requestID)) {
+    KXTRACE("'`I04`'This is different document.");
+    return false;
+  }
+  std::lock_guard<std::mutex> g(lock_);
+  auto it = map_.find(id);
+  if (it == map_.end()) {
+    KXTRACE("We have nothing for this requestID.");
+    return false;
+  }
+  out = it->second;
+  return true;
+}
+
+void CRequestTable::remove(std::uint32_t requestID) {
+  std::lock_guard<std::mutex> g(lock_);
+  map_.erase(requestID);
+}
+
+void CRequestTable::remove_for_document(nsIDOMDocument* document) {
+  const std::uint32_t id = get_assoc(document, true);
+  if (id != 0) remove(id);
+}
+
+bool CRequestTable::try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current) {
+  std::lock_guard<std::mutex> g(lock_);
+  PendingRequest& entry = map_[docid];
+  current = entry.currentoperation;
+  if (entry.currentoperation != op_none) return false;
+  entry = request;
+  return true;
+}
+
+std::int32_t CRequestTable::operation_of(std::uint32_t docid) const {
+  std::lock_guard<std::mutex> g(lock_);
+  auto it = map_.find(docid);
+  return it == map_.end() ? op_none : it->second.currentoperation;
+}
+
+std::size_t CRequestTable::size() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return map_.size();
+}
+
+bool CPageStateCache::cached_state(nsIDOMDocument* document, PageState& state, bool insert) {
+  KXSCOPE("CPageStateCache::cached_state");
+  const std::uint32_t id = get_assoc(document, true);
+  if (id == 0) return false;
+  bool found;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = map_.find(id);
+    if (insert) {
+      if (it == map_.end()) map_.emplace(id, state);
+      else it->second = state;
+      found = true;
+    } else {
+      found = it != map_.end();
+      if (found) state = it->second;
+    }
+  }
+  KXTRACE("docid = 0x%X, fInsert = %d, fRet = %d", static_cast<unsigned>(id), insert ? 1 : 0, found ? 1 : 0);
+  return found;
+}
+
+bool CPageStateCache::cached_erase(nsIDOMDocument* document) {
+  KXSCOPE("CPageStateCache::cached_erase");
+  const std::uint32_t id = get_assoc(document, true);
+  bool erased = false;
+  if (id != 0) {
+    std::lock_guard<std::mutex> g(lock_);
+    erased = map_.erase(id) != 0;
+  }
+  KXTRACE("docid = 0x%X, fRet = %d", static_cast<unsigned>(id), erased ? 1 : 0);
+  return erased;
+}
+
+bool CPageStateCache::contains(std::uint32_t docid) const {
+  std::lock_guard<std::mutex> g(lock_);
+  return map_.count(docid) != 0;
+}
+
+std::size_t CPageStateCache::size() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return map_.size();
+}
+
+}  // namespace kxext
