@@ -429,7 +429,6 @@ void fficon::on_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
     default:
       break;
   }
-  (void)wparam;
 }
 
 void fficon::open_menu(POINT client) {
