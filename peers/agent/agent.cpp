@@ -515,6 +515,15 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
   }
   entry["length"] = payload->size();
   serialization::fake_memblock_t block(payload->data(), static_cast<std::uint32_t>(payload->size()));
+  // The stand-in has no dialogs for training, editing or password changes: it ends such a request
+  // at once, so that the component's page is free for the next one.
+  auto end_request = [&](const kxmessages::callheader_t& header) {
+    kxmessages::notice_requestaborted_t done;
+    done.requestID = header.requestID;
+    HWND reply = reply_window_.load();
+    queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(header.targetwnd)), done);
+    entry["answer"] = "NOTICE::requestaborted";
+  };
   auto decode = [&](auto message) {
     entry["loaded"] = kxmessages::decode(message, block);
     entry["decoded"] = to_json(message);
@@ -548,10 +557,11 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
         entry["stored"] = to_utf8(store_.store(name, m.newmanifestasstring).u16string());
         announce_cache_update();
       }
+      end_request(m.callheader);
       break;
     }
-    case kxmessages::block_profile_operation: decode(kxmessages::block_profile_operation_t{}); break;
-    case kxmessages::block_domain_manifests: decode(kxmessages::block_domain_manifests_t{}); break;
+    case kxmessages::block_profile_operation: end_request(decode(kxmessages::block_profile_operation_t{}).callheader); break;
+    case kxmessages::block_domain_manifests: end_request(decode(kxmessages::block_domain_manifests_t{}).callheader); break;
     case kxmessages::block_highlight: decode(kxmessages::block_highlight_t{}); break;
     case kxmessages::block_replyto: {
       const auto m = decode(kxmessages::block_replyto_t{});

@@ -952,6 +952,14 @@ std::size_t page_t::outside_refs() const {
   return n;
 }
 
+std::vector<std::pair<std::string, std::string>> page_t::attributes(nsISupports* element) {
+  std::vector<std::pair<std::string, std::string>> out;
+  node_t* n = node_t::from(element);
+  if (!n || n->kind != node_kind::element) return out;
+  for (const auto& [name, value] : n->attrs) out.emplace_back(tracecore::to_utf8(name), tracecore::to_utf8(value));
+  return out;
+}
+
 std::string page_t::describe(nsISupports* p) {
   node_t* n = node_t::from(p);
   if (!n) return p ? "(foreign)" : "(null)";

@@ -104,6 +104,8 @@ class page_t {
   // "input#user", "select[name=country]", "form#login", "frame0:input#user" (in the first frame's
   // document), "#text", "#document".
   static std::string describe(nsISupports* node);
+  // The attributes of an element of any page, in document order (UTF-8); empty for anything else.
+  static std::vector<std::pair<std::string, std::string>> attributes(nsISupports* element);
 
   // --- used by the DOM objects themselves ---
   struct hook_t {
