@@ -73,6 +73,8 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
 
   bool agent_ready() const { return m_agentReady; }
   nsIDOMDocument* active_document() const { return m_activeDocument.get(); }
+  const kxext::CRequestTable& request_table() const { return m_requests; }
+  const kxext::CPageStateCache& page_states() const { return m_pageStates; }
 
  private:
   void startup();

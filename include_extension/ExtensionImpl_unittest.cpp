@@ -1,0 +1,281 @@
+// The component on the logon road with the agent stand-in as a second process: recognition through
+// the agent's lookup cache, the fill-in round trip down to the page's submit, the call gate, aborted
+// requests, notices for other documents, the agent's version gate and unload.
+#include "include_extension/ExtensionImpl.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "agentcomm/AgentMessages.h"
+#include "include_extension/Utils.h"
+#include "peers/agent/AgentDriver.h"
+#include "peers/browser/ComponentHost.h"
+#include "peers/dom/SnapshotDom.h"
+#include "tests/support/WineTestSupport.h"
+#include "tracecore/testing.h"
+#include "tracecore/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ffagent_window::feedback_window_t;
+using serialization::CMemoryObjectEx;
+using snapdom::page_t;
+
+std::string source_dir() {
+  const char* root = std::getenv("KX_SOURCE_DIR");
+  return root ? root : ".";
+}
+
+std::unique_ptr<page_t> fixture(const std::string& name) {
+  return page_t::load_file(source_dir() + "/tests/pages/" + name + ".json");
+}
+
+std::unique_ptr<ffagent_window::feedback_i> quiet_feedback() { return std::make_unique<feedback_window_t>(); }
+
+// The component made the way the module makes it, with the quiet feedback stand-in.
+struct component_ref_t {
+  component_ref_t() {
+    void* raw = nullptr;
+    EXPECT_EQ(NS_OK, CreateKXAgentClient(nullptr, NS_GET_IID(IKXAgentClient), &raw, &quiet_feedback));
+    client = nsCOMPtr<IKXAgentClient>::adopt(static_cast<IKXAgentClient*>(raw));
+  }
+  CExtensionImpl* operator->() const { return static_cast<CExtensionImpl*>(client.get()); }
+  nsCOMPtr<IKXAgentClient> client;
+};
+
+class LogonRoad : public ::testing::Test {
+ protected:
+  void start_agent(std::optional<std::uint32_t> version = std::nullopt, bool vault = true) {
+    dir_ = std::make_unique<kxtest::scratch_dir_t>(L"logonroad");
+    auto options = kxagent::options_in(dir_->path());
+    fs::create_directories(fs::path(options.store));
+    fs::copy_file(fs::path(source_dir() + "/tests/pages/fill/login.kxm"), fs::path(options.store) / "login.kxm");
+    options.version = version;
+    if (!vault) options.vault = dir_->path() + L"\\no_vault.json";
+    agent_ = std::make_unique<kxagent::agent_process_t>(options);
+    ASSERT_TRUE(agent_->running());
+  }
+
+  // Initialize, and wait for the agent's version announcement.
+  void initialize() {
+    ASSERT_EQ(NS_OK, component_.client->Initialize(nullptr));
+    ASSERT_TRUE(IsWindow(component_->comm_window()));
+    ASSERT_TRUE(kxagent::pump_until([&] { return delivered("NOTICE::kxaversion") > 0; }, 10000));
+    kxagent::pump_until([] { return false; }, 100);
+  }
+
+  void activate(page_t& page) {
+    ASSERT_EQ(NS_OK, component_.client->OnLoad(browser(), page.document(), nullptr));
+    ASSERT_EQ(NS_OK, component_.client->OnActivate(browser(), page.document(), nullptr));
+  }
+
+  nsISupports* browser() const { return chrome_->element_by_id("content"); }
+
+  int delivered(const std::string& notice) const {
+    int n = 0;
+    for (const auto& e : agent_->log_of("delivered")) n += e.value("notice", "") == notice;
+    return n;
+  }
+  // The results the agent passed on to the requester of "dofillin", in order.
+  std::vector<int> fillin_replies() const {
+    std::vector<int> out;
+    for (const auto& e : agent_->log_of("forward"))
+      if (e.value("message", "") == "WM_KX_FBVIEW_FILLINREPLY") out.push_back(e.value("lparam", 0));
+    return out;
+  }
+  int blocks(int code) const {
+    int n = 0;
+    for (const auto& e : agent_->log_of("block")) n += e.value("code", 0) == code;
+    return n;
+  }
+
+  static bool submitted(const page_t& page) {
+    for (const auto& e : page.events())
+      if (e.type == "submit") return true;
+    return false;
+  }
+  static std::vector<std::string> values(const page_t& page) {
+    std::vector<std::string> out;
+    for (const auto& e : page.events())
+      if (e.type == "value") out.push_back(e.target + "=" + e.detail);
+    return out;
+  }
+
+  kxmessages::fillin_reply_context_t reply_to_agent() const {
+    kxmessages::fillin_reply_context_t r;
+    r.browser_window = reinterpret_cast<kxmessages::window_id>(windows_.top());
+    r.reply_window = reinterpret_cast<kxmessages::window_id>(agent_->window());
+    return r;
+  }
+
+  template <class M>
+  void send_notice(const M& message) {
+    CMemoryObjectEx block;
+    kxmessages::encode(message, block);
+    agent_->notice(component_->comm_window(), M::code, block);
+  }
+
+  void TearDown() override {
+    if (component_.client) component_.client->Uninitialize(nullptr);
+  }
+
+  kxbrowser::browser_windows_t windows_;
+  std::unique_ptr<page_t> chrome_ =
+      page_t::from_html("<window><browser id='content' type='content'></browser></window>", "chrome://browser/content/browser.xul");
+  std::unique_ptr<kxtest::scratch_dir_t> dir_;
+  std::unique_ptr<kxagent::agent_process_t> agent_;
+  component_ref_t component_;
+};
+
+TEST_F(LogonRoad, FillInReachesTheControlsAndSubmitsTheForm) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  ASSERT_TRUE(component_->agent_ready());
+  auto page = fixture("login");
+  activate(*page);
+  EXPECT_NE("", GetDocAttr(page->document(), kxext::kDocIdAttr));
+  EXPECT_TRUE(component_->thepage_is_trained()) << trace.dump();
+  EXPECT_TRUE(trace.has('U', "Recognized 1 form(s)")) << trace.dump();
+  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  EXPECT_TRUE(feedback.shown());
+  EXPECT_EQ(0, feedback.mode());
+  EXPECT_EQ(L"northwind.example", feedback.domain());
+  EXPECT_FALSE(IsRectEmpty(&feedback.attach_rect())) << "the icon points at the password field";
+
+  agent_->action(component_->comm_window(), kxmessages::op_dofillin);
+  ASSERT_TRUE(kxagent::pump_until([&] { return submitted(*page); }, 10000)) << trace.dump();
+  EXPECT_EQ((std::vector<std::string>{"input#username=demo.user", "input#password=demo-password-1"}), values(*page));
+  EXPECT_EQ((std::vector<int>{50}), fillin_replies());
+  EXPECT_EQ(0u, component_->request_table().size()) << "the answered request is gone";
+}
+
+TEST_F(LogonRoad, BusyGateRefusesASecondCallWhileTheFirstIsPending) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  // The agent's answer waits in this thread's queue until messages are pumped again.
+  auto first = reply_to_agent(), second = reply_to_agent();
+  component_->onfillin(first);
+  component_->onfillin(second);
+  EXPECT_TRUE(trace.has('E', "0 busy preparefillindata")) << trace.dump();
+  EXPECT_EQ(1, blocks(kxmessages::block_filldata_request)) << "the second call sent nothing";
+  ASSERT_TRUE(kxagent::pump_until([&] { return submitted(*page); }, 10000));
+  EXPECT_EQ((std::vector<int>{50, 51}), fillin_replies());
+
+  // Answered: the page is free again.
+  auto third = reply_to_agent();
+  component_->onfillin(third);
+  EXPECT_EQ(2, blocks(kxmessages::block_filldata_request));
+}
+
+TEST_F(LogonRoad, AbortedRequestFreesTheDocument) {
+  tracecore::testing::capture_t trace;
+  start_agent(std::nullopt, /*vault=*/false);  // no profile: the agent aborts every fill-in
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  auto reply = reply_to_agent();
+  component_->onfillin(reply);
+  EXPECT_EQ(1u, component_->request_table().size());
+  ASSERT_TRUE(kxagent::pump_until([&] { return delivered("NOTICE::requestaborted") > 0; }, 10000));
+  kxagent::pump_until([&] { return component_->request_table().size() == 0; }, 2000);
+  EXPECT_EQ(0u, component_->request_table().size());
+  EXPECT_TRUE(trace.contains('U', "v_.requestID = ")) << trace.dump();
+  auto again = reply_to_agent();
+  component_->onfillin(again);
+  EXPECT_FALSE(trace.has('E', "0 busy preparefillindata")) << trace.dump();
+  EXPECT_FALSE(submitted(*page));
+}
+
+TEST_F(LogonRoad, NoticeForAnotherDocumentIsRefused) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  const std::uint32_t id = kxext::get_assoc(page->document(), false);
+  kxmessages::notice_senddata_t data;
+  data.requestID = static_cast<std::int32_t>(id + 1);
+  data.datatofillin.submitprofile = 1;
+  data.datatofillin.profileitems.push_back({0, 0, u"User", u"intruder", "{c5374dca-d084-4cfd-a892-fe98160e5e19}", -1});
+  send_notice(data);
+  ASSERT_TRUE(kxagent::pump_until([&] { return delivered("NOTICE::senddata") > 0; }, 10000));
+  kxagent::pump_until([] { return false; }, 200);
+  EXPECT_TRUE(trace.has('U', "'`I04`'This is different document.")) << trace.dump();
+  EXPECT_TRUE(values(*page).empty());
+  EXPECT_FALSE(submitted(*page));
+}
+
+TEST_F(LogonRoad, OldAgentVersionGatesEveryMethodUntilANewerOne) {
+  tracecore::testing::capture_t trace;
+  start_agent(0x03140917u);
+  initialize();
+  EXPECT_FALSE(component_->agent_ready());
+  EXPECT_TRUE(trace.has('E', "0 '`I04`'Invalid version. current version = 3140918, agent version = 3140917"))
+      << trace.dump();
+  auto page = fixture("login");
+  activate(*page);
+  EXPECT_EQ("", GetDocAttr(page->document(), kxext::kDocIdAttr)) << "activation did nothing";
+  nsString out(u"untouched");
+  PRBool found = 7;
+  component_.client->OnProfileLink(browser(), page->document(), nsString(u"https://a.example/?kxprofileid=3"), out, &found);
+  EXPECT_EQ(7, found);
+  EXPECT_EQ(u"untouched", out.view());
+  EXPECT_TRUE(trace.has('U', "'`I04`'Invalid KXAgent")) << trace.dump();
+
+  kxmessages::notice_kxaversion_t newer;
+  newer.version = 0x03140918;
+  send_notice(newer);
+  ASSERT_TRUE(kxagent::pump_until([&] { return component_->agent_ready(); }, 10000));
+  activate(*page);
+  EXPECT_NE("", GetDocAttr(page->document(), kxext::kDocIdAttr));
+  EXPECT_TRUE(component_->thepage_is_trained());
+}
+
+TEST_F(LogonRoad, UnloadDropsThePageStateAndThePendingRequest) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  auto reply = reply_to_agent();
+  component_->onfillin(reply);
+  ASSERT_EQ(1u, component_->request_table().size());
+  ASSERT_EQ(1u, component_->page_states().size());
+  ASSERT_EQ(NS_OK, component_.client->OnUnload(browser(), page->document(), nullptr));
+  EXPECT_EQ(0u, component_->request_table().size());
+  EXPECT_EQ(0u, component_->page_states().size());
+  EXPECT_EQ("", GetDocAttr(page->document(), kxext::kDocIdAttr));
+  // The late answer finds nothing to fill.
+  ASSERT_TRUE(kxagent::pump_until([&] { return delivered("NOTICE::senddata") > 0; }, 10000));
+  kxagent::pump_until([] { return false; }, 200);
+  EXPECT_FALSE(submitted(*page));
+}
+
+TEST_F(LogonRoad, TrainingAnUnknownPageMakesItRecognised) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("two_submits");
+  activate(*page);
+  EXPECT_FALSE(component_->thepage_is_trained());
+  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  EXPECT_EQ(1, feedback.mode()) << "the training prompt";
+  agent_->action(component_->comm_window(), kxmessages::op_starttraining);
+  ASSERT_TRUE(kxagent::pump_until([&] { return component_->thepage_is_trained(); }, 10000)) << trace.dump();
+  EXPECT_EQ(1, blocks(kxmessages::block_newmanifest));
+  EXPECT_EQ(0, feedback.mode());
+}
+
+}  // namespace
