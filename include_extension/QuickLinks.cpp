@@ -213,10 +213,15 @@ store_t read_store(std::string_view text, const store_env_t& env, read_mode mode
   return store;
 }
 
-quicklink_info_t lookup(const store_t& merged, std::int32_t number, const store_env_t& env) {
+std::vector<const record_t*> in_name_order(const store_t& store) {
   std::vector<const record_t*> ordered;
-  for (const record_t& r : merged.records) ordered.push_back(&r);
+  for (const record_t& r : store.records) ordered.push_back(&r);
   std::stable_sort(ordered.begin(), ordered.end(), [](const record_t* a, const record_t* b) { return a->name < b->name; });
+  return ordered;
+}
+
+quicklink_info_t lookup(const store_t& merged, std::int32_t number, const store_env_t& env) {
+  const std::vector<const record_t*> ordered = in_name_order(merged);
   const std::int64_t position = static_cast<std::int64_t>(number) - 2;
   if (position < 0 || position >= static_cast<std::int64_t>(ordered.size()))
     throw std::out_of_range("no quick link with this number");

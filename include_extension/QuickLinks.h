@@ -90,6 +90,9 @@ struct quicklink_info_t {
   std::u16string manifest;  // environment variables expanded
   std::int32_t profile = 0;
 };
+// The records in quick-link order: by name (text comparison, ascending), equal names in store order.
+std::vector<const record_t*> in_name_order(const store_t& store);
+
 // Quick link |number| of a merged store: the record at position number - 2 in name order. Throws
 // std::out_of_range for a number without a record.
 quicklink_info_t lookup(const store_t& merged, std::int32_t number, const store_env_t& env);

@@ -46,6 +46,20 @@ function(kx_controls_link_page_tool)
              --data ${pages}/fill/pwchange.fill.json)
     set_tests_properties(kxff_page_pwchange PROPERTIES PASS_REGULAR_EXPRESSION
       "\"target\": \"input#oldpw\",[^}]*\"detail\": \"old-pw\".*\"target\": \"input#newpw2\",[^}]*\"detail\": \"new-pw\"")
+    # Why a page is (not) recognised: the committed manifest on its own page, then on another site.
+    add_test(NAME kxff_page_recognize COMMAND kxff page recognize ${pages}/login.json --manifest ${pages}/fill/login.kxm)
+    set_tests_properties(kxff_page_recognize PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"id\": 29014,.*\"urlKind\": 3,.*\"score\": \"0x3648\",.*\"recognized\": \\[.*\"slot\": 0,.*\"modeName\": \"trained\"")
+    add_test(NAME kxff_page_recognize_other_site COMMAND kxff page recognize ${pages}/login.json
+             --url https://www.other.example/login --manifest ${pages}/fill/login.kxm)
+    set_tests_properties(kxff_page_recognize_other_site PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"urlKind\": 2,.*\"recognized\": \\[\\],.*\"modeName\": \"training prompt\"")
+    add_test(NAME kxff_quicklink_resolve COMMAND kxff quicklink resolve ${pages}/fill/quicklinks.txt "kxql://open/#id=2")
+    set_tests_properties(kxff_quicklink_resolve PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"found\": true,[^}]*\"out\": \"https://mail.northwind.example/login[?]kxprofileid=1\"")
+    add_test(NAME kxff_quicklink_strip COMMAND kxff quicklink strip "https://a.example/p?x=1&kxprofileid=7")
+    set_tests_properties(kxff_quicklink_strip PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"out\": \"https://a.example/p[?]x=1\",[^}]*\"profile\": 7")
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kx_controls_link_page_tool)

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "environment/LookupCache.h"
 #include "include_extension/Controls.h"
+#include "include_extension/Recognition.h"
 #include "manifest/ManifestCreation.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/ManifestWriter.h"
@@ -30,9 +32,12 @@ std::string hex_code(nsresult rv) {
   return buf;
 }
 
-// Options after the snapshot name: --manifest FILE, --form N, --data FILE, --caption TEXT.
+// Options after the snapshot name: --manifest FILE (recognize: one or more files), --form N,
+// --data FILE, --caption TEXT, --url URL, --lookup SECTIONFILE, --no-prompt.
 struct options_t {
-  std::string snapshot, manifest, data, caption;
+  std::string snapshot, manifest, data, caption, url, lookup;
+  std::vector<std::string> manifests;
+  bool prompt = true;
   int form = 0;
 };
 
@@ -40,10 +45,19 @@ bool parse(const args_t& args, options_t& o) {
   if (args.size() < 2) return false;
   o.snapshot = args[1];
   for (std::size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--no-prompt") {
+      o.prompt = false;
+      continue;
+    }
     if (i + 1 >= args.size()) return false;
     const std::string& k = args[i];
     const std::string& v = args[++i];
-    if (k == "--manifest") o.manifest = v;
+    if (k == "--manifest") {
+      o.manifest = v;
+      o.manifests.push_back(v);
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) o.manifests.push_back(args[++i]);
+    } else if (k == "--url") o.url = v;
+    else if (k == "--lookup") o.lookup = v;
     else if (k == "--data") o.data = v;
     else if (k == "--caption") o.caption = v;
     else if (k == "--form") o.form = std::stoi(v);
@@ -106,11 +120,84 @@ std::string page_url(snapdom::page_t& page) {
   return tracecore::to_utf8(url.view());
 }
 
+std::string hex4(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(v));
+  return buf;
+}
+
+// Why a page is (not) recognised: every candidate with its status and score, the recognised forms,
+// the slot, the page facts and the feedback decision.
+int recognize(snapdom::page_t& page, const options_t& o) {
+  const std::string url = o.url.empty() ? page_url(page) : o.url;
+  std::vector<std::uint8_t> section;
+  if (!o.lookup.empty()) {
+    std::string bytes;
+    if (!read_file(o.lookup, bytes)) return 1;
+    section.assign(bytes.begin(), bytes.end());
+  } else if (o.manifests.empty()) {
+    return usage_error("page");
+  }
+  kxext::recognition_sources_t sources;
+  sources.manifest_names = [&](std::u16string_view u, bool traceOn) {
+    if (!o.lookup.empty()) return lookupcache::cached_url(section, u, traceOn);
+    std::u16string names;
+    for (const std::string& m : o.manifests) names += (names.empty() ? u"" : u"\n") + tracecore::to_utf16(m);
+    return names;
+  };
+  kxext::PageState state;
+  kxext::recognition_stop stop;
+  const std::u16string url16 = tracecore::to_utf16(url);
+  kxext::recognize_page(page.document(), url16, sources, state, &stop);
+
+  json out;
+  out["url"] = url;
+  out["stop"] = kxext::recognition_stop_name(stop);
+  json candidates = json::array();
+  for (const kxext::FormCandidate& c : state.candidates) {
+    const std::uint32_t score = c.status.score();
+    candidates.push_back({{"id", c.id},
+                          {"manifest", tracecore::to_utf8(c.manifest->filePath)},
+                          {"form", c.form->context.name},
+                          {"choosename", c.form->options.choosename},
+                          {"urlKind", c.status.urlKind},
+                          {"urlKindName", manifest::urlKindName(c.status.urlKind)},
+                          {"flags0", c.status.flags0},
+                          {"processKind", c.status.processKind},
+                          {"flags", c.status.flags},
+                          {"count", c.status.count},
+                          {"score", hex4(score)},
+                          {"scoreText", kxext::score_text(score)}});
+  }
+  out["candidates"] = std::move(candidates);
+  json recognized = json::array();
+  for (const kxext::FormCandidate& c : state.recognized)
+    recognized.push_back({{"id", c.id}, {"manifest", tracecore::to_utf8(c.manifest->filePath)}, {"form", c.form->context.name}});
+  out["recognized"] = std::move(recognized);
+  const Manifest* single = state.single_recognized_manifest();
+  out["slot"] = single ? single->slot : -1;
+  out["facts"] = {{"flags", state.facts.flags},
+                  {"passwords", state.facts.passwords},
+                  {"controls", state.facts.controls.size()},
+                  {"goodForLogon", state.good_for_logon()},
+                  {"passwordChangeScreen", state.is_password_change_screen()}};
+  kxext::suppressed_urls_t none;
+  kxext::feedback_inputs_t in{stop == kxext::recognition_stop::done ? &state : nullptr, o.prompt, page.document(), url16,
+                              &none};
+  std::int32_t mode = 0;
+  const bool shown = kxext::decide_feedback(in, mode);
+  static const char* const modes[] = {"trained", "training prompt", "password change"};
+  out["feedback"] = {{"shown", shown}, {"mode", mode}, {"modeName", shown && mode >= 0 && mode <= 2 ? modes[mode] : "hidden"}};
+  print(out);
+  return 0;
+}
+
 int run(const args_t& args) {
   options_t o;
   if (args.empty() || !parse(args, o)) return usage_error("page");
   const std::string& verb = args[0];
   auto page = snapdom::page_t::load_file(o.snapshot);
+  if (verb == "recognize") return recognize(*page, o);
   ffcontrols controls;
   controls.build(page->document());
 
@@ -163,7 +250,8 @@ int run(const args_t& args) {
 
 const registrar_t pageGroup("page",
                             "page controls SNAPSHOT | page fill SNAPSHOT --manifest FILE [--form N] --data FILL.json | "
-                            "page pwchange SNAPSHOT --data FILL.json | page train SNAPSHOT [--caption TEXT]",
+                            "page pwchange SNAPSHOT --data FILL.json | page train SNAPSHOT [--caption TEXT] | "
+                            "page recognize SNAPSHOT [--url URL] [--no-prompt] (--manifest FILE... | --lookup SECTION)",
                             &run);
 
 }  // namespace
