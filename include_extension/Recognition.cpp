@@ -135,12 +135,13 @@ bool recognize_page(nsIDOMDocument* document, const std::u16string& url, const r
   std::vector<const ffcontrol_record*> records;
   records.reserve(controls.list().size());
   for (const ffcontrol& c : controls.list()) records.push_back(&c);
+  const manifest::prepared_controls_t prepared(records, controls.strings());
 
   for (FormCandidate& c : state.candidates) {
     check_candidate_url(c, url);
     if (c.manifest->alien) c.status.flags |= MatchStatus::alien;
     if (!matchable(c.status.urlKind)) continue;
-    if (manifest::formMatchesControls(records, controls.strings(), *c.form)) {
+    if (manifest::formMatchesControls(prepared, *c.form)) {
       c.status.flags |= MatchStatus::content;
       c.status.count = static_cast<std::int32_t>(
           std::count_if(c.form->fields.begin(), c.form->fields.end(), [](const ManifestField& f) { return f.useit; }));

@@ -83,9 +83,13 @@ std::string percentEscape(std::string_view text) {
 }
 
 std::string percentUnescape(std::string_view text) {
+  // Most texts carry no escape at all: copy them in one go.
+  std::size_t first = text.find('%');
+  if (first == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  out.append(text.substr(0, first));
+  for (std::size_t i = first; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
       i += 2;

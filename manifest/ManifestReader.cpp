@@ -445,7 +445,15 @@ void loadManifestFile(std::u16string_view fileName, Manifest& m) {
     std::ifstream in(path, std::ios::binary);
     if (!in || std::filesystem::is_directory(path, ec))
       throw errors::fileload_error(errors::fileload_error::noaccess, tracecore::to_utf8(name));
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One read of the whole file: manifests are small, and the parser wants them in one buffer.
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size > 0) {
+      bytes.resize(static_cast<std::size_t>(size));
+      in.read(bytes.data(), size);
+      bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) throw errors::fileload_error(errors::fileload_error::noaccess, tracecore::to_utf8(name));
   }
   parseManifest(bytes.data(), bytes.size(), m, alien);

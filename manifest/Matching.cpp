@@ -238,11 +238,7 @@ bool composedIndexOf(std::string_view identity, std::size_t& index) {
 }
 
 // A composed name prepared for the path comparison.
-struct path_t {
-  std::string_view text;
-  bool marker = false;       // holds the form-id marker
-  std::string_view fromDot;  // the text from its first "." on
-};
+using path_t = prepared_path_t;
 
 path_t preparePath(std::string_view text) {
   return {text, hasMarker(text), fromFirstDot(text)};
@@ -289,8 +285,19 @@ bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& 
   return comparePaths(composedNameOf(control.name, strings), composedNameOf(field.path, formNames));
 }
 
-bool formMatchesControls(std::span<const ffcontrol_record* const> controls, const ffstring_table& strings,
-                         const ManifestForm& form) {
+prepared_controls_t::prepared_controls_t(std::span<const ffcontrol_record* const> controls,
+                                         const ffstring_table& strings) {
+  paths_.reserve(controls.size());
+  for (const ffcontrol_record* c : controls) {
+    std::size_t index = 0;
+    paths_.push_back(preparePath(composedIndexOf(c->name, index) && index < strings.size()
+                                     ? std::string_view(strings[index])
+                                     : std::string_view()));
+    if (c->type == ctl_psw) ++passwords_;
+  }
+}
+
+bool formMatchesControls(const prepared_controls_t& page, const ManifestForm& form) {
   if (form.fields.empty()) return false;
   // The form's names table, as pieces of the joined text; only the pieces that field paths use
   // are unescaped.
@@ -305,17 +312,7 @@ bool formMatchesControls(std::span<const ffcontrol_record* const> controls, cons
       start = colon + 1;
     }
   }
-  // Each control's composed name is decoded once, not once per field.
-  std::vector<path_t> composed;
-  composed.reserve(controls.size());
-  int pagePasswords = 0;
-  for (const ffcontrol_record* c : controls) {
-    std::size_t index = 0;
-    composed.push_back(preparePath(composedIndexOf(c->name, index) && index < strings.size()
-                                       ? std::string_view(strings[index])
-                                       : std::string_view()));
-    if (c->type == ctl_psw) ++pagePasswords;
-  }
+  const std::vector<path_t>& composed = page.paths();
   int taking = 0, formPasswords = 0;
   std::string unescaped;
   for (const ManifestField& f : form.fields) {
@@ -342,8 +339,14 @@ bool formMatchesControls(std::span<const ffcontrol_record* const> controls, cons
     if (f.password) ++formPasswords;
   }
   if (taking == 0) return false;
+  const int pagePasswords = page.passwords();
   if ((pagePasswords == 2 || pagePasswords == 3) && formPasswords < pagePasswords) return false;
   return true;
+}
+
+bool formMatchesControls(std::span<const ffcontrol_record* const> controls, const ffstring_table& strings,
+                         const ManifestForm& form) {
+  return formMatchesControls(prepared_controls_t(controls, strings), form);
 }
 
 bool formMatchesControls(const std::vector<ffcontrol_record>& controls, const ffstring_table& strings,

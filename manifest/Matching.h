@@ -61,6 +61,28 @@ bool comparePaths(std::string_view a, std::string_view b, bool* stripped = nullp
 bool controlMatchesField(const ffcontrol_record& control, const ffstring_table& strings,
                          const ManifestField& field, const std::vector<std::string>& formNames);
 
+// A control's composed name made ready for path comparison.
+struct prepared_path_t {
+  std::string_view text;
+  bool marker = false;       // holds the form-id marker
+  std::string_view fromDot;  // the text from its first "." on
+};
+
+// The page's controls decoded once for matching many forms: their composed names (pointing into the
+// string table, which must outlive this) and the number of password controls.
+class prepared_controls_t {
+ public:
+  prepared_controls_t(std::span<const ffcontrol_record* const> controls, const ffstring_table& strings);
+  const std::vector<prepared_path_t>& paths() const { return paths_; }
+  int passwords() const { return passwords_; }
+
+ private:
+  std::vector<prepared_path_t> paths_;
+  int passwords_ = 0;
+};
+
+bool formMatchesControls(const prepared_controls_t& page, const ManifestForm& form);
+
 // Whether every field of |form| (buttons aside) finds a control of the page. Controls are given by
 // pointer so that callers holding larger records can pass them without copying.
 bool formMatchesControls(std::span<const ffcontrol_record* const> controls, const ffstring_table& strings,

@@ -1,0 +1,141 @@
+// Recognition of the large page (300 controls) against 20 candidate manifests named by the agent's
+// lookup cache: from the lookup to the cached state, and its three parts on their own (loading the
+// manifests, enumerating the controls, matching the forms).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/large_page.h"
+#include "environment/LookupCache.h"
+#include "include_extension/Controls.h"
+#include "include_extension/PageState.h"
+#include "include_extension/Recognition.h"
+#include "manifest/ManifestCreation.h"
+#include "manifest/ManifestReader.h"
+#include "manifest/ManifestWriter.h"
+#include "manifest/Matching.h"
+#include "tracecore/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kManifests = 20;
+constexpr const char* kUrl = "https://www.example.test/";
+
+// The page, 20 manifest files trained from 20 of its forms, and a lookup section naming them.
+struct fixture_t {
+  std::unique_ptr<snapdom::page_t> page = kxbench::large_page();
+  fs::path dir = fs::temp_directory_path() / "kx_recognition_bench";
+  std::vector<std::uint8_t> section;
+
+  fixture_t() {
+    fs::create_directories(dir);
+    ffcontrols controls;
+    controls.build(page->document());
+    controls.label();
+    lookupcache::lookup_section_writer_t writer({dir.string() + "/"});
+    for (int f = 0; f < kManifests; ++f) {
+      // The controls of form "tf<f>" of the top document.
+      std::vector<ffcontrol_record> records;
+      for (const ffcontrol& c : controls.list()) {
+        if (c.formname != "tf" + std::to_string(f)) continue;
+        records.push_back(c);
+        records.back().top = kUrl;
+      }
+      Manifest m;
+      manifest::creation_sources_t sources = manifest::processSources();
+      sources.filter = false;
+      manifest::InitManifest(u"Account", u"MozillaWindowClass", records, controls.strings(), m, sources);
+      std::string xml;
+      manifest::manifestToText(m, xml);
+      const std::string file = "form" + std::to_string(f) + ".kxm";
+      std::ofstream(dir / file, std::ios::binary) << xml;
+      writer.add({"example.test", 0, file, false});
+    }
+    section = writer.bytes();
+    kxext::set_docID(page->document(), [] { return 0x1234u; });
+  }
+
+  kxext::recognition_sources_t sources() const {
+    return {[this](std::u16string_view url, bool traceOn) { return lookupcache::cached_url(section, url, traceOn); },
+            nullptr};
+  }
+};
+
+fixture_t& fixture() {
+  static fixture_t f;
+  return f;
+}
+
+void BM_RecognizeToCachedState(benchmark::State& state) {
+  fixture_t& f = fixture();
+  kxext::CPageStateCache cache;
+  const kxext::recognition_sources_t sources = f.sources();
+  std::size_t recognized = 0;
+  for (auto _ : state) {
+    kxext::PageState page_state;
+    kxext::recognize_page(f.page->document(), tracecore::to_utf16(kUrl), sources, page_state);
+    cache.cached_state(f.page->document(), page_state, true);
+    recognized = page_state.recognized.size();
+  }
+  state.counters["manifests"] = kManifests;
+  state.counters["recognized"] = static_cast<double>(recognized);
+}
+BENCHMARK(BM_RecognizeToCachedState)->Unit(benchmark::kMicrosecond);
+
+// Part 1: the lookup and loading the 20 manifest files.
+void BM_LookupAndLoad(benchmark::State& state) {
+  fixture_t& f = fixture();
+  for (auto _ : state) {
+    const std::u16string names = lookupcache::cached_url(f.section, tracecore::to_utf16(kUrl), false);
+    std::size_t start = 0, loaded = 0;
+    while (start < names.size()) {
+      std::size_t end = names.find(u'\n', start);
+      if (end == std::u16string::npos) end = names.size();
+      Manifest m;
+      loaded += loadM_properly(std::u16string_view(names).substr(start, end - start), m);
+      start = end + 1;
+    }
+    benchmark::DoNotOptimize(loaded);
+  }
+}
+BENCHMARK(BM_LookupAndLoad)->Unit(benchmark::kMicrosecond);
+
+// Part 2: enumerating the page's controls.
+void BM_EnumerateForRecognition(benchmark::State& state) {
+  fixture_t& f = fixture();
+  for (auto _ : state) {
+    ffcontrols controls;
+    controls.build(f.page->document());
+    benchmark::DoNotOptimize(controls.list().data());
+  }
+}
+BENCHMARK(BM_EnumerateForRecognition)->Unit(benchmark::kMicrosecond);
+
+// Part 3: matching the 20 forms against the enumerated controls.
+void BM_MatchForms(benchmark::State& state) {
+  fixture_t& f = fixture();
+  std::vector<Manifest> manifests(kManifests);
+  for (int i = 0; i < kManifests; ++i)
+    loadM_properly((f.dir / ("form" + std::to_string(i) + ".kxm")).u16string(), manifests[static_cast<std::size_t>(i)]);
+  ffcontrols controls;
+  controls.build(f.page->document());
+  std::vector<const ffcontrol_record*> records;
+  for (const ffcontrol& c : controls.list()) records.push_back(&c);
+  for (auto _ : state) {
+    const manifest::prepared_controls_t prepared(records, controls.strings());
+    int matched = 0;
+    for (const Manifest& m : manifests)
+      for (const ManifestForm& form : m.forms) {
+        matched += manifest::checkFormUrl(form, tracecore::to_utf16(kUrl)) == manifest::url_exact &&
+                   manifest::formMatchesControls(prepared, form);
+      }
+    benchmark::DoNotOptimize(matched);
+  }
+}
+BENCHMARK(BM_MatchForms)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
