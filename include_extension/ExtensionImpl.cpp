@@ -154,6 +154,7 @@ class pending_gate_t final : public ffagent_window::operation_registry_i {
     request.manifest = manifest_;
     return table_.try_insert(docid, request, current);
   }
+  void cancel(std::uint32_t docid) override { table_.remove(docid); }
 
  private:
   kxext::CRequestTable& table_;

@@ -53,11 +53,14 @@ struct component_ref_t {
 
 class LogonRoad : public ::testing::Test {
  protected:
-  void start_agent(std::optional<std::uint32_t> version = std::nullopt, bool vault = true) {
+  // The agent with the sign-in page's manifest in its store, under each of |names|.
+  void start_agent(std::optional<std::uint32_t> version = std::nullopt, bool vault = true,
+                   std::vector<std::string> names = {"login.kxm"}) {
     dir_ = std::make_unique<kxtest::scratch_dir_t>(L"logonroad");
     auto options = kxagent::options_in(dir_->path());
     fs::create_directories(fs::path(options.store));
-    fs::copy_file(fs::path(source_dir() + "/tests/pages/fill/login.kxm"), fs::path(options.store) / "login.kxm");
+    for (const std::string& name : names)
+      fs::copy_file(fs::path(source_dir() + "/tests/pages/fill/login.kxm"), fs::path(options.store) / name);
     options.version = version;
     if (!vault) options.vault = dir_->path() + L"\\no_vault.json";
     agent_ = std::make_unique<kxagent::agent_process_t>(options);
@@ -276,6 +279,102 @@ TEST_F(LogonRoad, TrainingAnUnknownPageMakesItRecognised) {
   ASSERT_TRUE(kxagent::pump_until([&] { return component_->thepage_is_trained(); }, 10000)) << trace.dump();
   EXPECT_EQ(1, blocks(kxmessages::block_newmanifest));
   EXPECT_EQ(0, feedback.mode());
+}
+
+TEST_F(LogonRoad, TwoRecognisedFormsLetTheUserChoose) {
+  tracecore::testing::capture_t trace;
+  start_agent(std::nullopt, true, {"login.kxm", "login-copy.kxm"});
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  feedback.form_choice = 1;
+  auto reply = reply_to_agent();
+  component_->onfillin(reply);
+  ASSERT_EQ(2u, feedback.choices().size()) << trace.dump();
+  const std::wstring chosen = feedback.choices()[1];
+  const auto asked = agent_->log_of("block").back();
+  ASSERT_EQ(1, asked.value("code", 0));
+  const std::string file = asked["decoded"]["manifestprofileID"]["manifestfilename"];
+  EXPECT_NE(std::string::npos, file.find(tracecore::to_utf8(chosen))) << file;
+
+  // Cancelled: no request, no reply.
+  feedback.form_choice = -1;
+  kxagent::pump_until([&] { return submitted(*page); }, 10000);
+  const int before = blocks(kxmessages::block_filldata_request);
+  auto cancelled = reply_to_agent();
+  component_->onfillin(cancelled);
+  EXPECT_EQ(before, blocks(kxmessages::block_filldata_request));
+}
+
+// The settings library stand-in keeps the suite's settings under HKCU\Software\Kestrix\Settings.
+std::wstring setting(const wchar_t* name) {
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Kestrix\\Settings", name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS)
+    return L"(none)";
+  return value;
+}
+void clear_setting(const wchar_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrix\\Settings", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+  }
+}
+
+TEST_F(LogonRoad, TrainingPromptSwitchesOffForAllPagesOrForOne) {
+  clear_setting(L"show_training_prompt");
+  start_agent();
+  initialize();
+  auto page = fixture("two_submits");
+  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+
+  // The icon settings dialog closed with "show": nothing changes.
+  activate(*page);
+  ASSERT_TRUE(feedback.shown());
+  feedback.icon_choice = 0;
+  component_->onshowiconsettings();
+  EXPECT_EQ(L"(none)", setting(L"show_training_prompt"));
+  activate(*page);
+  EXPECT_TRUE(feedback.shown());
+
+  // "Not for this page": the URL is left out while the browser runs.
+  feedback.icon_choice = 1;
+  component_->onshowiconsettings();
+  EXPECT_FALSE(feedback.shown());
+  activate(*page);
+  EXPECT_FALSE(feedback.shown()) << "a suppressed URL";
+
+  // "Never": the setting is written off as "-1".
+  auto other = fixture("table_labels");
+  activate(*other);
+  ASSERT_TRUE(feedback.shown());
+  component_->ondontprompttrainG();
+  EXPECT_EQ(L"-1", setting(L"show_training_prompt"));
+  activate(*other);
+  EXPECT_FALSE(feedback.shown());
+  // A recognised page still shows its icon.
+  auto login = fixture("login");
+  activate(*login);
+  EXPECT_TRUE(feedback.shown());
+  EXPECT_EQ(0, feedback.mode());
+  clear_setting(L"show_training_prompt");
+}
+
+TEST_F(LogonRoad, CallThatNeverReachedTheAgentLeavesThePageFree) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  auto reply = reply_to_agent();
+  agent_.reset();  // the agent quits
+  component_->onfillin(reply);
+  // Without the agent its lookup cache is gone too: the page is unknown now, and training is tried.
+  EXPECT_TRUE(trace.has('E', "0 '`I04`'call_KXAgent: createmani did not reach the agent")) << trace.dump();
+  EXPECT_EQ(0u, component_->request_table().size());
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ class operation_registry_i {
   // Under the owner's lock: when |docid| has no current operation, records |operation| and returns
   // true; otherwise returns false with the current one in |current|.
   virtual bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) = 0;
+  // Under the owner's lock: forgets the operation try_begin recorded for |docid| (the call did not
+  // go out).
+  virtual void cancel(std::uint32_t docid) = 0;
 
  protected:
   ~operation_registry_i() = default;
@@ -45,8 +48,9 @@ bool send_block(const M& message) {
 
 // The call gate for the agent calls (blocks 1 to 4). Refuses a document without an identity and a
 // document whose previous call is unanswered ("busy %s"); otherwise records the operation, sets the
-// message's request ID to the document's and sends it. True when the call was recorded, even when
-// no agent window took it.
+// message's request ID to the document's and sends it. A call that does not reach the agent (no agent
+// window, the agent gone during the call) is forgotten again and gives false: nothing would ever
+// answer it, and the document would stay busy.
 template <class M>
 bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int32_t operation, M& message) {
   if (docid == 0) return false;
@@ -57,7 +61,11 @@ bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int3
   }
   message.callheader.requestID = static_cast<std::int32_t>(docid);
   KXTRACE("'`I0B`'call_KXAgent for %s", operation_kind_name(operation).c_str());
-  send_block(message);
+  if (!send_block(message)) {
+    KXERROR("'`I04`'call_KXAgent: %s did not reach the agent", operation_kind_name(operation).c_str());
+    registry.cancel(docid);
+    return false;
+  }
   return true;
 }
 

@@ -116,6 +116,7 @@ class registry_t final : public operation_registry_i {
     current = it->second;
     return fresh;
   }
+  void cancel(std::uint32_t docid) override { table.erase(docid); }
   std::map<std::uint32_t, std::int32_t> table;
 };
 
@@ -597,7 +598,7 @@ TEST_F(CommWindowTest, AWindowOfTheClassWithoutAnObjectIsHarmless) {
 }
 
 // After the agent has gone: the suite above ended it.
-TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateStillRecords) {
+TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateKeepsNothing) {
   ASSERT_EQ(FindWindowExW(nullptr, nullptr, L"Kestrix Desk Agent", L"Kestrix Desk Agent"), nullptr);
   browser_window_t browser;
   recording_comm_t comm;
@@ -610,8 +611,10 @@ TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateStillRecords) {
   EXPECT_EQ(comm.comm_window(), nullptr);
   registry_t registry;
   kxmessages::block_domain_manifests_t m;
-  EXPECT_TRUE(call_kxagent(registry, 5, 4, m));
-  EXPECT_EQ(registry.table.at(5), 4);
+  tracecore::testing::capture_t trace;
+  EXPECT_FALSE(call_kxagent(registry, 5, 4, m)) << "nothing can answer a call that never went out";
+  EXPECT_EQ(registry.table.count(5), 0u) << "the document is not left busy";
+  EXPECT_TRUE(trace.has('E', "0 '`I04`'call_KXAgent: changepassword did not reach the agent")) << trace.dump();
   EXPECT_TRUE(agent_has_fingers()) << "no agent: assume fingers";
 }
 
