@@ -1,9 +1,10 @@
-// The feedback UI behind a real communication window: the component's window made with the icon
-// attached, the icon menu's round trip (state word asked, command run by the slots), the double
+// The feedback UI behind a real communication window, with the agent stand-in: the component's window
+// made with the icon attached, the icon menu's round trip (state word asked, command run by the slots), the double
 // click's default action, and the browser messages and finger activity the window hands over.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,30 +12,13 @@
 #include "agentcomm/window/ffcomm.h"
 #include "feedback/FeedbackTestSupport.h"
 #include "feedback/FeedbackUI.h"
+#include "peers/agent/AgentDriver.h"
+#include "tests/support/WineTestSupport.h"
 
 namespace ffagent_window {
 namespace {
 
 using fftest::pump_until;
-
-// Stands for the agent's window, which the communication window looks for by name.
-class agent_window_t {
- public:
-  agent_window_t() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"Kestrix Desk Agent";
-    RegisterClassExW(&wc);
-    hwnd_ = CreateWindowExW(0, L"Kestrix Desk Agent", L"Kestrix Desk Agent", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                            wc.hInstance, nullptr);
-  }
-  ~agent_window_t() { DestroyWindow(hwnd_); }
-
- private:
-  HWND hwnd_;
-};
 
 // A component with the real feedback UI that records which slots the window ran.
 class component_t final : public ffcomm_t {
@@ -47,10 +31,11 @@ class component_t final : public ffcomm_t {
 
   std::vector<std::string> calls;
   bool trained = false;
+  bool announced = false;
 
   void onfillin(kxmessages::fillin_reply_context_t&) override { calls.push_back("onfillin"); }
   void onrequestaborted(const kxmessages::notice_requestaborted_t&) override {}
-  void onkxagentversion(const kxmessages::notice_kxaversion_t&) override {}
+  void onkxagentversion(const kxmessages::notice_kxaversion_t&) override { announced = true; }
   void onhighlight(const kxmessages::notice_highlight_t&) override {}
   void onsenddata(const kxmessages::notice_senddata_t&) override {}
   void onchecklogon(kxmessages::checklogon_reply_context_t&) override {}
@@ -78,10 +63,23 @@ class component_t final : public ffcomm_t {
   menu_switches_t menu_switches() override { return {}; }
 };
 
+// The agent stand-in runs in a process of its own for the whole suite.
 class FeedbackBehindCommWindow : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<kxtest::scratch_dir_t>(L"feedbackcomm");
+    agent_ = std::make_unique<kxagent::agent_process_t>(kxagent::options_in(dir_->path()));
+  }
+  static void TearDownTestSuite() {
+    agent_.reset();
+    dir_.reset();
+  }
+
   void SetUp() override {
+    ASSERT_TRUE(agent_->running()) << "the agent stand-in did not start";
     ASSERT_TRUE(component_.createwindow(browser_.frame()));
+    // The agent answers the window's announcement; wait for it so that the test starts quiet.
+    ASSERT_TRUE(pump_until([&] { return component_.announced; }, 10000));
     ASSERT_TRUE(IsWindow(component_.icon().window()));
     ASSERT_EQ(component_.icon().target(), browser_.frame());
     component_.feedback().set_attach({20, 40, 180, 60});
@@ -93,7 +91,8 @@ class FeedbackBehindCommWindow : public ::testing::Test {
     SendMessageW(component_.icon().window(), up, 0, MAKELPARAM(10, 10));
   }
 
-  agent_window_t agent_;
+  static inline std::unique_ptr<kxtest::scratch_dir_t> dir_;
+  static inline std::unique_ptr<kxagent::agent_process_t> agent_;
   fftest::browser_t browser_;
   component_t component_;
 };
