@@ -1,11 +1,14 @@
 // Message container speed: saving and loading the fill-in notice, an empty storage and a block of
-// 1,000 values. The "save_allocs" counter is the number of heap allocations one save makes.
+// 1,000 values, each beside a plain copy of the same block's bytes (the *_Memcpy limits). The
+// "save_allocs" counter is the number of heap allocations one save makes.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "agentcomm/AgentMessages.h"
 
@@ -78,12 +81,33 @@ void save_load(benchmark::State& state, const CInMemStorage& s) {
   }
 }
 
+// The limit of a save and load: one copy of the block's bytes into memory already allocated.
+void copy_block(benchmark::State& state, const CInMemStorage& s) {
+  CMemoryObjectEx block;
+  s.save(block);
+  const auto bytes = block.bytes();
+  std::vector<std::uint8_t> to(bytes.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), bytes.data(), bytes.size());
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["block_bytes"] = static_cast<double>(bytes.size());
+}
+
 void BM_FillInNotice_SaveLoad(benchmark::State& state) {
   CInMemStorage s;
   write_message(fill_in_notice(), s);
   save_load(state, s);
 }
 BENCHMARK(BM_FillInNotice_SaveLoad);
+
+void BM_FillInNotice_Memcpy(benchmark::State& state) {
+  CInMemStorage s;
+  write_message(fill_in_notice(), s);
+  copy_block(state, s);
+}
+BENCHMARK(BM_FillInNotice_Memcpy);
 
 // The whole exchange: field list into a storage, save, load, field list back out.
 void BM_FillInNotice_EncodeDecode(benchmark::State& state) {
@@ -113,5 +137,48 @@ void BM_ThousandValues_SaveLoad(benchmark::State& state) {
   save_load(state, s);
 }
 BENCHMARK(BM_ThousandValues_SaveLoad);
+
+// The two halves of the round trip above, to see where its time goes.
+void BM_ThousandValues_SaveOnly(benchmark::State& state) {
+  CInMemStorage s;
+  char name[16];
+  for (int i = 0; i < 1000; ++i) {
+    std::snprintf(name, sizeof name, "value%04d", i);
+    s.put_int(name, i);
+  }
+  for (auto _ : state) {
+    CMemoryObjectEx block;
+    s.save(block);
+    benchmark::DoNotOptimize(block.bytes().data());
+  }
+}
+BENCHMARK(BM_ThousandValues_SaveOnly);
+
+void BM_ThousandValues_LoadOnly(benchmark::State& state) {
+  CInMemStorage s;
+  char name[16];
+  for (int i = 0; i < 1000; ++i) {
+    std::snprintf(name, sizeof name, "value%04d", i);
+    s.put_int(name, i);
+  }
+  CMemoryObjectEx block;
+  s.save(block);
+  for (auto _ : state) {
+    CInMemStorage r;
+    benchmark::DoNotOptimize(r.load(block));
+  }
+}
+BENCHMARK(BM_ThousandValues_LoadOnly);
+
+void BM_ThousandValues_Memcpy(benchmark::State& state) {
+  CInMemStorage s;
+  char name[16];
+  for (int i = 0; i < 1000; ++i) {
+    std::snprintf(name, sizeof name, "value%04d", i);
+    s.put_int(name, i);
+  }
+  copy_block(state, s);
+}
+BENCHMARK(BM_ThousandValues_Memcpy);
 
 }  // namespace

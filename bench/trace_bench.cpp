@@ -1,7 +1,10 @@
 // Cost of the trace operations: a call while tracing is off, and formatting plus enciphering one
-// record while it is on.
+// record while it is on, each beside its limit (BM_Limit_*).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "tracecore/record.h"
@@ -18,6 +21,17 @@ void BM_TraceWhileOff(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_TraceWhileOff);
+
+// The limit of a call while tracing is off: one relaxed load of a flag and a branch.
+std::atomic<bool> g_bench_flag{false};
+void BM_Limit_FlagTest(benchmark::State& state) {
+  int value = 42;
+  for (auto _ : state) {
+    if (g_bench_flag.load(std::memory_order_relaxed)) benchmark::DoNotOptimize(value);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Limit_FlagTest);
 
 void BM_CategoryTestWhileOff(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(tracecore::category_on(tracecore::cat_control_matching));
@@ -52,6 +66,20 @@ class bench_tracer_t final : public tracecore::tracer_t {
     }
   };
 };
+
+// The limit of a call while tracing is on: formatting the same text and enciphering its record,
+// with nothing of the tracer around them (no lock, no scope lookup, no clock).
+void BM_Limit_FormatAndEncipher(benchmark::State& state) {
+  int value = 42;
+  char text[512];
+  std::uint8_t buf[512];
+  for (auto _ : state) {
+    const int n = std::snprintf(text, sizeof text, "'`I0A`'Loaded document %s[%p].%d", "https://login.example.com/signin",
+                                static_cast<void*>(&value), value);
+    benchmark::DoNotOptimize(tracecore::encode_record(0x1A2B, 'U', std::string_view(text, static_cast<size_t>(n)), buf));
+  }
+}
+BENCHMARK(BM_Limit_FormatAndEncipher);
 
 void BM_TraceWhileOnFormatAndEncipher(benchmark::State& state) {
   bench_tracer_t t;
