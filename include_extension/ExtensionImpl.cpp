@@ -857,6 +857,20 @@ void CExtensionImpl::onstartFLM() {
   KXTRACE("done");
 }
 
+bool CExtensionImpl::activeDocumentUrl(std::u16string& url) {
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  if (!doc) {
+    KXERROR("null document");
+    return false;
+  }
+  url = getURL(doc);
+  if (url.empty()) {
+    KXERROR("documenturl is empty");
+    return false;
+  }
+  return true;
+}
+
 void CExtensionImpl::ondontprompttrainG() {
   KXSCOPE("KXIntrn::ondontprompttrainG");
   switch_off(L"show_training_prompt");
@@ -866,16 +880,8 @@ void CExtensionImpl::ondontprompttrainG() {
 
 void CExtensionImpl::ondontprompttrainL() {
   KXSCOPE("KXIntrn::ondontprompttrainL");
-  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
-  if (!doc) {
-    KXERROR("null document");
-    return;
-  }
-  const std::u16string url = getURL(doc);
-  if (url.empty()) {
-    KXERROR("documenturl is empty");
-    return;
-  }
+  std::u16string url;
+  if (!activeDocumentUrl(url)) return;
   suppressed_urls().add(url);
   feedback().hide();
   KXTRACE("done");
@@ -883,16 +889,8 @@ void CExtensionImpl::ondontprompttrainL() {
 
 void CExtensionImpl::onshowiconsettings() {
   KXSCOPE("KXIntrn::onshowiconsettings");
-  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
-  if (!doc) {
-    KXERROR("null document");
-    return;
-  }
-  const std::u16string url = getURL(doc);
-  if (url.empty()) {
-    KXERROR("documenturl is empty");
-    return;
-  }
+  std::u16string url;
+  if (!activeDocumentUrl(url)) return;
   const bool prompt = kxsettings::settings().get_bool_default(L"show_training_prompt", true);
   const int choice = feedback().iconsettings(prompt ? 0 : 2);
   if (choice == 1) {

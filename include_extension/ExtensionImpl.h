@@ -93,6 +93,8 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   // Documents.
   nsCOMPtr<nsIDOMDocument> getActiveDocument();
   std::u16string getURL(nsIDOMDocument* document);
+  // The active document's URL; false after "null document" or "documenturl is empty".
+  bool activeDocumentUrl(std::u16string& url);
 
   // Recognition and training.
   bool recognizePage(kxext::PageState& state);
