@@ -15,6 +15,7 @@
 
 #include "agentcomm/AgentMessages.h"
 #include "include_extension/Utils.h"
+#include "manifest/ManifestReader.h"
 #include "peers/agent/AgentDriver.h"
 #include "peers/browser/ComponentHost.h"
 #include "peers/dom/SnapshotDom.h"
@@ -279,6 +280,41 @@ TEST_F(LogonRoad, TrainingAnUnknownPageMakesItRecognised) {
   ASSERT_TRUE(kxagent::pump_until([&] { return component_->thepage_is_trained(); }, 10000)) << trace.dump();
   EXPECT_EQ(1, blocks(kxmessages::block_newmanifest));
   EXPECT_EQ(0, feedback.mode());
+}
+
+TEST_F(LogonRoad, HighlightSendsTheVisiblePartOfTheField) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = fixture("login");
+  activate(*page);
+  auto reply = reply_to_agent();
+  component_->onfillin(reply);  // the request stays pending until messages are pumped
+  Manifest m;
+  ASSERT_TRUE(loadM_properly(tracecore::to_utf16(source_dir() + "/tests/pages/fill/login.kxm"), m));
+  std::int32_t password = -1;
+  for (const ManifestField& f : m.forms[0].fields)
+    if (f.password) password = f.fieldId;
+  kxmessages::notice_highlight_t n;
+  n.requestID = static_cast<std::int32_t>(kxext::get_assoc(page->document(), false));
+  n.accID = password;
+  n.highlightagent = 7;
+  component_->onhighlight(n);
+  ASSERT_EQ(1, blocks(kxmessages::block_highlight)) << trace.dump();
+  const auto sent = agent_->log_of("block").back()["decoded"];
+  EXPECT_EQ(7, sent["highlightagent"]);
+  const auto rect = sent["accIDrect"];
+  EXPECT_LT(rect[0].get<int>(), rect[2].get<int>());
+  EXPECT_LT(rect[1].get<int>(), rect[3].get<int>());
+
+  // Scrolled out of the content: nothing to show.
+  page_t::set_rect(page->element_by_id("password"), 10, 5000, 300, 5020);
+  component_->onhighlight(n);
+  EXPECT_EQ(1, blocks(kxmessages::block_highlight));
+  // No such field in the pending manifest.
+  n.accID = 999;
+  component_->onhighlight(n);
+  EXPECT_TRUE(trace.has('E', "0 field not found by accid")) << trace.dump();
 }
 
 TEST_F(LogonRoad, TwoRecognisedFormsLetTheUserChoose) {
