@@ -81,7 +81,15 @@ class LogonRoad : public ::testing::Test {
     ASSERT_EQ(NS_OK, component_.client->OnActivate(browser(), page.document(), nullptr));
   }
 
+  // A fixture page, loaded and activated.
+  std::unique_ptr<page_t> open(const std::string& name) {
+    auto page = fixture(name);
+    activate(*page);
+    return page;
+  }
+
   nsISupports* browser() const { return chrome_->element_by_id("content"); }
+  feedback_window_t& quiet() const { return static_cast<feedback_window_t&>(component_->feedback()); }
 
   int delivered(const std::string& notice) const {
     int n = 0;
@@ -144,12 +152,11 @@ TEST_F(LogonRoad, FillInReachesTheControlsAndSubmitsTheForm) {
   start_agent();
   initialize();
   ASSERT_TRUE(component_->agent_ready());
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   EXPECT_NE("", GetDocAttr(page->document(), kxext::kDocIdAttr));
   EXPECT_TRUE(component_->thepage_is_trained()) << trace.dump();
   EXPECT_TRUE(trace.has('U', "Recognized 1 form(s)")) << trace.dump();
-  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  auto& feedback = quiet();
   EXPECT_TRUE(feedback.shown());
   EXPECT_EQ(0, feedback.mode());
   EXPECT_EQ(L"northwind.example", feedback.domain());
@@ -166,8 +173,7 @@ TEST_F(LogonRoad, BusyGateRefusesASecondCallWhileTheFirstIsPending) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   // The agent's answer waits in this thread's queue until messages are pumped again.
   auto first = reply_to_agent(), second = reply_to_agent();
   component_->onfillin(first);
@@ -187,8 +193,7 @@ TEST_F(LogonRoad, AbortedRequestFreesTheDocument) {
   tracecore::testing::capture_t trace;
   start_agent(std::nullopt, /*vault=*/false);  // no profile: the agent aborts every fill-in
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   auto reply = reply_to_agent();
   component_->onfillin(reply);
   EXPECT_EQ(1u, component_->request_table().size());
@@ -206,8 +211,7 @@ TEST_F(LogonRoad, NoticeForAnotherDocumentIsRefused) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   const std::uint32_t id = kxext::get_assoc(page->document(), false);
   kxmessages::notice_senddata_t data;
   data.requestID = static_cast<std::int32_t>(id + 1);
@@ -228,8 +232,7 @@ TEST_F(LogonRoad, OldAgentVersionGatesEveryMethodUntilANewerOne) {
   EXPECT_FALSE(component_->agent_ready());
   EXPECT_TRUE(trace.has('E', "0 '`I04`'Invalid version. current version = 3140918, agent version = 3140917"))
       << trace.dump();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   EXPECT_EQ("", GetDocAttr(page->document(), kxext::kDocIdAttr)) << "activation did nothing";
   nsString out(u"untouched");
   PRBool found = 7;
@@ -251,8 +254,7 @@ TEST_F(LogonRoad, UnloadDropsThePageStateAndThePendingRequest) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   auto reply = reply_to_agent();
   component_->onfillin(reply);
   ASSERT_EQ(1u, component_->request_table().size());
@@ -271,10 +273,9 @@ TEST_F(LogonRoad, TrainingAnUnknownPageMakesItRecognised) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("two_submits");
-  activate(*page);
+  auto page = open("two_submits");
   EXPECT_FALSE(component_->thepage_is_trained());
-  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  auto& feedback = quiet();
   EXPECT_EQ(1, feedback.mode()) << "the training prompt";
   agent_->action(component_->comm_window(), kxmessages::op_starttraining);
   ASSERT_TRUE(kxagent::pump_until([&] { return component_->thepage_is_trained(); }, 10000)) << trace.dump();
@@ -286,8 +287,7 @@ TEST_F(LogonRoad, HighlightSendsTheVisiblePartOfTheField) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   auto reply = reply_to_agent();
   component_->onfillin(reply);  // the request stays pending until messages are pumped
   Manifest m;
@@ -321,9 +321,8 @@ TEST_F(LogonRoad, TwoRecognisedFormsLetTheUserChoose) {
   tracecore::testing::capture_t trace;
   start_agent(std::nullopt, true, {"login.kxm", "login-copy.kxm"});
   initialize();
-  auto page = fixture("login");
-  activate(*page);
-  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  auto page = open("login");
+  auto& feedback = quiet();
   feedback.form_choice = 1;
   auto reply = reply_to_agent();
   component_->onfillin(reply);
@@ -365,7 +364,7 @@ TEST_F(LogonRoad, TrainingPromptSwitchesOffForAllPagesOrForOne) {
   start_agent();
   initialize();
   auto page = fixture("two_submits");
-  auto& feedback = static_cast<feedback_window_t&>(component_->feedback());
+  auto& feedback = quiet();
 
   // The icon settings dialog closed with "show": nothing changes.
   activate(*page);
@@ -384,16 +383,14 @@ TEST_F(LogonRoad, TrainingPromptSwitchesOffForAllPagesOrForOne) {
   EXPECT_FALSE(feedback.shown()) << "a suppressed URL";
 
   // "Never": the setting is written off as "-1".
-  auto other = fixture("table_labels");
-  activate(*other);
+  auto other = open("table_labels");
   ASSERT_TRUE(feedback.shown());
   component_->ondontprompttrainG();
   EXPECT_EQ(L"-1", setting(L"show_training_prompt"));
   activate(*other);
   EXPECT_FALSE(feedback.shown());
   // A recognised page still shows its icon.
-  auto login = fixture("login");
-  activate(*login);
+  auto login = open("login");
   EXPECT_TRUE(feedback.shown());
   EXPECT_EQ(0, feedback.mode());
   clear_setting(L"show_training_prompt");
@@ -403,8 +400,7 @@ TEST_F(LogonRoad, CallThatNeverReachedTheAgentLeavesThePageFree) {
   tracecore::testing::capture_t trace;
   start_agent();
   initialize();
-  auto page = fixture("login");
-  activate(*page);
+  auto page = open("login");
   auto reply = reply_to_agent();
   agent_.reset();  // the agent quits
   component_->onfillin(reply);
