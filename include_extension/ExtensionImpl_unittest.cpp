@@ -9,12 +9,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "agentcomm/AgentMessages.h"
 #include "include_extension/Utils.h"
+#include "environment/Paths.h"
 #include "manifest/ManifestReader.h"
 #include "peers/agent/AgentDriver.h"
 #include "peers/browser/ComponentHost.h"
@@ -394,6 +396,65 @@ TEST_F(LogonRoad, TrainingPromptSwitchesOffForAllPagesOrForOne) {
   EXPECT_TRUE(feedback.shown());
   EXPECT_EQ(0, feedback.mode());
   clear_setting(L"show_training_prompt");
+}
+
+void set_setting(const wchar_t* name, const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrix\\Settings", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+}
+
+TEST_F(LogonRoad, QuickLinkOpensTheSiteAndFillsInItsProfile) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  // Quick link 2: the sign-in page with the vault's second profile; its manifest among the user's
+  // templates.
+  const fs::path templates(kxpaths::user_templates_directory());
+  fs::create_directories(templates);
+  fs::copy_file(fs::path(source_dir() + "/tests/pages/fill/login.kxm"), templates / "login.kxm",
+                fs::copy_options::overwrite_existing);
+  const std::wstring store = dir_->path() + L"\\quicklinks.txt";
+  std::ofstream(fs::path(store), std::ios::binary)
+      << "[shortcutrecord]\r\nname=Northwind Mail\r\nurl=https://mail.northwind.example/login\r\n"
+         "manifest=idv::login.kxm\r\nprofile=1\r\n";
+  set_setting(L"quicklink_filename", store);
+  initialize();
+
+  nsString link;
+  component_.client->QuickLinkToProfileLink(nsString(u"kxql://open/#id=2"), link);
+  EXPECT_EQ(u"https://mail.northwind.example/login?kxprofileid=1", link.view()) << trace.dump();
+  nsString missing;
+  component_.client->QuickLinkToProfileLink(nsString(u"kxql://open/#id=3"), missing);
+  EXPECT_EQ(u"", missing.view());
+  EXPECT_TRUE(trace.has('E', "0 Failed to convert QL # = 3")) << trace.dump();
+
+  nsString target;
+  PRBool found = PR_FALSE;
+  auto page = fixture("login");
+  component_.client->OnProfileLink(browser(), page->document(), link, target, &found);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(u"https://mail.northwind.example/login", target.view());
+  nsCOMPtr<nsIDOMElement> tab = do_QueryInterface(browser());
+  nsString kept;
+  tab->GetAttribute(nsString(u"kxffagent_profileid"), kept);
+  EXPECT_EQ(u"1", kept.view());
+
+  // An unknown page keeps the profile for later; the sign-in page takes it and is filled in with it.
+  auto other = open("two_submits");
+  bool present = false;
+  tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
+  EXPECT_TRUE(present);
+  activate(*page);
+  tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
+  EXPECT_FALSE(present);
+  ASSERT_TRUE(kxagent::pump_until([&] { return submitted(*page); }, 10000)) << trace.dump();
+  EXPECT_EQ((std::vector<std::string>{"input#username=second.user", "input#password=demo-password-2"}), values(*page));
+  EXPECT_EQ(1, agent_->log_of("block").back()["decoded"]["manifestprofileID"]["profileindex"].get<int>());
+  clear_setting(L"quicklink_filename");
 }
 
 TEST_F(LogonRoad, CallThatNeverReachedTheAgentLeavesThePageFree) {
