@@ -34,6 +34,7 @@
 namespace {
 
 using kxext::PageState;
+using kxext::trace_document;
 
 // Every interface method: a named scope, the optional agent-ready gate, the work, and a handler
 // that traces whatever the work throws. The script always gets NS_OK.
@@ -66,19 +67,6 @@ std::string long_path(HMODULE module) {
 
 std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 std::u16string narrow16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
-
-// "<prefix>[<address>].<url>", the URL cut before its query.
-void trace_document(const char* prefix, nsIDOMDocument* doc, const std::u16string& url16) {
-  if (!tracecore::on()) return;
-  std::string url = tracecore::to_utf8(url16);
-  if (url.empty()) {
-    KXTRACE("%s[%p].empty URL", prefix, static_cast<void*>(doc));
-    return;
-  }
-  const std::size_t q = url.find('?');
-  if (q != std::string::npos) url = url.substr(0, q) + " + params ...";
-  KXTRACE("%s[%p].%s", prefix, static_cast<void*>(doc), url.c_str());
-}
 
 // The URLs for which the training prompt is not shown while the browser runs (every window).
 kxext::suppressed_urls_t& suppressed_urls() {
@@ -482,10 +470,9 @@ void CExtensionImpl::thepage_manifestoptions(std::wstring& iconkey, std::wstring
   }
 }
 
-bool CExtensionImpl::isShowFeedback(std::int32_t& mode) {
-  PageState state;
+bool CExtensionImpl::isShowFeedback(std::int32_t& mode, PageState& state, bool& cached) {
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
-  const bool cached = doc && getPageState(state);
+  cached = doc && getPageState(state);
   kxext::feedback_inputs_t in;
   in.cached = cached ? &state : nullptr;
   in.show_training_prompt = kxsettings::settings().get_bool_default(L"show_training_prompt", true);
@@ -511,15 +498,14 @@ std::u16string CExtensionImpl::getwebdomainname() {
 
 void CExtensionImpl::showFeedback() {
   std::int32_t mode = 0;
-  if (!isShowFeedback(mode)) {
+  PageState state;
+  bool cached = false;
+  if (!isShowFeedback(mode, state, cached)) {
     feedback().hide();
     return;
   }
   const std::u16string domain = getwebdomainname();
-  PageState state;
-  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
-  const bool cached = doc && m_pageStates.cached_state(doc, state, false);
-  feedback().set_attach(attach_rect(doc, cached ? &state : nullptr));
+  feedback().set_attach(attach_rect(getActiveDocument(), cached ? &state : nullptr));
   feedback().show(wide(domain), mode);
 }
 

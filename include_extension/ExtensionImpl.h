@@ -100,7 +100,9 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool recognizePage(kxext::PageState& state);
   bool updatePageState();
   bool getPageState(kxext::PageState& state);
-  bool isShowFeedback(std::int32_t& mode);
+  // The feedback decision; |state| gets the cached state it was made on (|cached| says whether there
+  // was one), for placing the icon.
+  bool isShowFeedback(std::int32_t& mode, kxext::PageState& state, bool& cached);
   std::u16string getwebdomainname();
   // Shows the icon as activation decides it, or hides it.
   void showFeedback();

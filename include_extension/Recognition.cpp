@@ -22,6 +22,18 @@ const char* recognition_stop_name(recognition_stop stop) {
   return "?";
 }
 
+void trace_document(const char* prefix, nsIDOMDocument* document, const std::u16string& url16) {
+  if (!tracecore::on()) return;
+  std::string url = tracecore::to_utf8(url16);
+  if (url.empty()) {
+    KXTRACE("%s[%p].empty URL", prefix, static_cast<void*>(document));
+    return;
+  }
+  const std::size_t q = url.find('?');
+  if (q != std::string::npos) url = url.substr(0, q) + " + params ...";
+  KXTRACE("%s[%p].%s", prefix, static_cast<void*>(document), url.c_str());
+}
+
 void check_candidate_url(FormCandidate& candidate, std::u16string_view pageUrl) {
   bool mismatch = false;
   candidate.status.urlKind = manifest::checkFormUrl(*candidate.form, pageUrl, &mismatch);
@@ -58,18 +70,6 @@ std::size_t load_manifests(const std::u16string& url, const recognition_sources_
   }
   KXTRACE("total loaded = %d", static_cast<int>(loaded));
   return loaded;
-}
-
-void trace_document(const char* prefix, nsIDOMDocument* document, const std::u16string& url16) {
-  if (!tracecore::on()) return;
-  std::string url = tracecore::to_utf8(url16);
-  if (url.empty()) {
-    KXTRACE("%s[%p].empty URL", prefix, static_cast<void*>(document));
-    return;
-  }
-  const std::size_t q = url.find('?');
-  if (q != std::string::npos) url = url.substr(0, q) + " + params ...";
-  KXTRACE("%s[%p].%s", prefix, static_cast<void*>(document), url.c_str());
 }
 
 PageFacts facts_of(const ffcontrols& controls) {

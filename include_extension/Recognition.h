@@ -46,6 +46,10 @@ enum class recognition_stop {
 };
 const char* recognition_stop_name(recognition_stop stop);
 
+// Traces a document as "<prefix>[<address>].<url>", the URL cut before its query (" + params ..."),
+// or "<prefix>[<address>].empty URL".
+void trace_document(const char* prefix, nsIDOMDocument* document, const std::u16string& url);
+
 // The URL check of one candidate against the page URL: sets urlKind, clears the caption bit on a
 // mismatch.
 void check_candidate_url(FormCandidate& candidate, std::u16string_view pageUrl);
