@@ -35,6 +35,21 @@ bool take_type(const_running_ptr& cursor, std::uint8_t type) {
   return cursor.remaining() >= 1 && *cursor.current() == type && cursor.advance(1);
 }
 
+// A peer's count of elements, each of which takes at least |least_bytes| of the block. Refused when
+// the rest of the block cannot hold that many or the load may not make that many more entries;
+// otherwise the elements are charged to the load before any of them is read.
+bool accept_count(const_running_ptr& cursor, std::uint32_t count, std::uint32_t least_bytes) {
+  if (count > cursor.remaining() / least_bytes || count > cursor.entries_left) return false;
+  cursor.entries_left -= count;
+  return true;
+}
+
+// The fewest bytes an element takes: a section entry is a name's NUL and an empty section (01 00),
+// an element of a sections array an empty section, one of a values array a zero length.
+constexpr std::uint32_t least_section_entry = 3;
+constexpr std::uint32_t least_sections_element = 2;
+constexpr std::uint32_t least_values_element = 1;
+
 bool read_byte(const_running_ptr& cursor, std::uint8_t& b) {
   if (cursor.remaining() < 1) return false;
   b = *cursor.current();
@@ -92,8 +107,14 @@ bool name_less(const CSSection::item_t& item, std::string_view name) { return st
 
 entry_arena_t* entry_arena_t::create(std::size_t first_chunk) { return new entry_arena_t(first_chunk); }
 
-void entry_arena_t::release() {
+// Not inlined: copies of the arena's allocator release one after the other, and GCC, inlining them
+// all, takes the count test of the second for a use of the arena the first one deleted.
+[[gnu::noinline]] void entry_arena_t::release() {
   if (--refs_ == 0) delete this;
+}
+
+entry_arena_t::~entry_arena_t() {
+  for (chunk_t& chunk : chunks_) secure_wipe(chunk.bytes.get(), chunk.used);
 }
 
 void* entry_arena_t::allocate(std::size_t size, std::size_t alignment) {
@@ -101,8 +122,8 @@ void* entry_arena_t::allocate(std::size_t size, std::size_t alignment) {
   if (!next_ || left_ < pad + size) {
     // Chunks start aligned for any entry.
     const std::size_t chunk = std::max(next_chunk_, size);
-    chunks_.push_back(std::make_unique_for_overwrite<std::byte[]>(chunk));
-    next_ = chunks_.back().get();
+    chunks_.push_back({std::make_unique_for_overwrite<std::byte[]>(chunk), 0});
+    next_ = chunks_.back().bytes.get();
     left_ = chunk;
     pad = 0;
     next_chunk_ = std::min<std::size_t>(chunk * 2, std::size_t{1} << 20);
@@ -110,6 +131,7 @@ void* entry_arena_t::allocate(std::size_t size, std::size_t alignment) {
   void* p = next_ + pad;
   next_ += pad + size;
   left_ -= pad + size;
+  chunks_.back().used = static_cast<std::size_t>(next_ - chunks_.back().bytes.get());
   return p;
 }
 
@@ -141,16 +163,13 @@ std::uint32_t CSSection::read(const_running_ptr& cursor) {
     cursor.stop();
     return before - cursor.remaining();
   }
-  if (count > 0 && cursor.depth >= max_nesting) {
+  if ((count > 0 && cursor.depth >= max_nesting) || !accept_count(cursor, count, least_section_entry)) {
     cursor.stop();
     return before - cursor.remaining();
   }
   ++cursor.depth;
-  // The smallest entry (a one-letter name and an empty section) takes 4 bytes: the count is trusted
-  // only that far.
-  items_.reserve(std::min<std::uint32_t>(count, cursor.remaining() / 4));
+  items_.reserve(count);
   bool ordered = true;
-  // Every element takes at least two bytes, so the count cannot run the loop past the block.
   for (std::uint32_t i = 0; i < count; ++i) {
     const auto* name = reinterpret_cast<const char*>(cursor.current());
     const void* nul = std::memchr(name, 0, cursor.remaining());
@@ -257,7 +276,7 @@ std::uint32_t CSSectionsArray::read(const_running_ptr& cursor) {
   if (!take_type(cursor, entry_sections_array)) return 0;
   clear();
   std::uint32_t count = 0;
-  if (!read_packed(cursor, count)) {
+  if (!read_packed(cursor, count) || !accept_count(cursor, count, least_sections_element)) {
     cursor.stop();
     return before - cursor.remaining();
   }
@@ -312,11 +331,11 @@ std::uint32_t CSValuesArray::read(const_running_ptr& cursor) {
   if (!take_type(cursor, entry_values_array)) return 0;
   clear();
   std::uint32_t count = 0;
-  if (!read_byte(cursor, kind) || !read_packed(cursor, count)) {
+  if (!read_byte(cursor, kind) || !read_packed(cursor, count) || !accept_count(cursor, count, least_values_element)) {
     cursor.stop();
     return before - cursor.remaining();
   }
-  // Every element takes at least one byte; the count is not trusted for reserving.
+  elements_.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     CMemoryObjectEx element;
     if (!read_payload(cursor, element)) {
@@ -570,12 +589,13 @@ std::uint32_t CInMemStorage::load(const memoryblock_i& block, bool* complete) {
   if (complete) *complete = false;
   std::uint32_t length = 0;
   const std::uint8_t* bytes = block.data(&length);
-  if (!bytes || length <= block_header_size) return 0;
+  if (!bytes || length <= block_header_size || length > max_block_size) return 0;
   std::uint32_t magic1 = 0, magic2 = 0;
   std::memcpy(&magic1, bytes, 4);
   std::memcpy(&magic2, bytes + 4, 4);
   if (magic1 != block_magic1 || magic2 != block_magic2 || bytes[8] > block_version) return 0;
   const_running_ptr cursor(bytes + block_header_size, length - block_header_size);
+  cursor.entries_left = max_entries;
   // The usual messages need about a hundred bytes of entry for every twenty bytes of block.
   const arena_ref_t arena(entry_arena_t::create(std::clamp<std::size_t>(std::size_t{length} * 5, 256, 256 * 1024)));
   cursor.arena = arena.get();

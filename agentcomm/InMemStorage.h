@@ -15,6 +15,12 @@
 // sections list their entries in ascending byte order of the names, each name NUL-terminated.
 // Counts and lengths are packed (RunningPtr.h). Reading a peer's block is bounded everywhere: a
 // count, name or payload that does not fit ends that entry with what was read so far.
+//
+// A peer's block is also bounded in what it may make us build: a block above max_block_size is
+// refused whole, and a count that the rest of the block cannot hold or that goes beyond the load's
+// max_entries is refused before anything is made for it. Each entry costs some tens of bytes in
+// memory against one to three bytes of block, so without the entry limit a 4 MiB block of empty
+// array elements built about 270 MB of entries.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +55,15 @@ inline constexpr std::uint32_t block_magic2 = 0x889F1ED9;
 inline constexpr std::uint8_t block_version = 1;
 inline constexpr std::uint32_t block_header_size = 9;
 
+// The largest block a load accepts. The largest message of the set, a fill-in answer with its
+// manifest text, takes some tens of KiB.
+inline constexpr std::uint32_t max_block_size = 4u << 20;
+// The most entries one load makes: section entries and array elements, at every level together.
+// A fill-in answer of a form with a hundred fields has under a thousand. What a load builds then
+// stays near 11 MiB at most (measured: 65535 values of 40 bytes, some 170 bytes of memory each)
+// beside the payload bytes, whatever the block holds.
+inline constexpr std::uint32_t max_entries = 65536;
+
 class ISSectionEntry {
  public:
   virtual ~ISSectionEntry() = default;
@@ -65,7 +80,8 @@ using entry_ptr = std::shared_ptr<ISSectionEntry>;
 // Memory for the entries that one load makes, handed out from a few chunks instead of one heap
 // block each. Every entry made from it holds a reference; the chunks go with the last one, so
 // entries may outlive the storage that loaded them. A storage lives on one thread, hence a plain
-// count. Memory of a removed entry is not reused while the others live.
+// count. Memory of a removed entry is not reused while the others live. The used part of every
+// chunk is wiped before the chunks are freed: entries hold short payloads inside themselves.
 class entry_arena_t {
  public:
   static entry_arena_t* create(std::size_t first_chunk);
@@ -75,9 +91,13 @@ class entry_arena_t {
 
  private:
   explicit entry_arena_t(std::size_t first_chunk) : next_chunk_(first_chunk) {}
-  ~entry_arena_t() = default;
+  ~entry_arena_t();
 
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  struct chunk_t {
+    std::unique_ptr<std::byte[]> bytes;
+    std::size_t used;
+  };
+  std::vector<chunk_t> chunks_;
   std::byte* next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t next_chunk_;
@@ -255,7 +275,8 @@ class CInMemStorage {
   // Flattens the storage into |block| (allocated once, exactly); the length or 0.
   std::uint32_t save(memoryblock_i& block) const;
   // Rebuilds the storage from |block|; the bytes consumed with the header, or 0 when the header is
-  // wrong (the storage is then unchanged). |complete| tells whether every entry read to its end.
+  // wrong or the block is longer than max_block_size (the storage is then unchanged). |complete|
+  // tells whether every entry read to its end.
   std::uint32_t load(const memoryblock_i& block, bool* complete = nullptr);
 
  private:

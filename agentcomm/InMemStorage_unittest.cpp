@@ -5,8 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <string>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace serialization::StorageNamed::InMemStorageSpace {
 namespace {
@@ -134,6 +139,13 @@ TEST_P(RefusedHeader, LoadsNothingAndKeepsTheStorage) {
   EXPECT_EQ(v, 7);
 }
 
+// A valid block made longer than a load accepts.
+bytes_t oversized() {
+  bytes_t x = with_header({0x01, 0x00});
+  x.resize(std::size_t{max_block_size} + 1, 0);
+  return x;
+}
+
 bytes_t changed(std::size_t at, std::uint8_t b) {
   bytes_t x = with_header({0x01, 0x00});
   x[at] = b;
@@ -144,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
     Headers, RefusedHeader,
     ::testing::Values(header_case{"header only", header()}, header_case{"version 2", changed(8, 2)},
                       header_case{"magic 1", changed(0, 0xA3)}, header_case{"magic 2", changed(7, 0x89)},
-                      header_case{"empty", {}}),
+                      header_case{"empty", {}}, header_case{"above the size limit", oversized()}),
     [](const auto& info) {
       std::string n = info.param.what;
       for (char& c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -267,14 +279,135 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Claims a 0x3FFFFFFF-byte payload in a few bytes: refused before any allocation.
         damaged_case{"huge_length", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 0, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 1}, "a"},
-        // Claims a billion entries.
-        damaged_case{"huge_count", {0x01, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 0, 0x02, 0x01, 0x04, 1}, "a"},
+        // Claims a billion entries: refused before any entry is read or made.
+        damaged_case{"huge_count", {0x01, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 0, 0x02, 0x01, 0x04, 1}, ""},
         damaged_case{"unknown_type", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 0, 0x07, 0}, "a"},
         damaged_case{"name_without_nul", {0x01, 0x08, 'a', 0, 0x02, 0x01, 0x04, 1, 'b', 'c'}, "a"},
         damaged_case{"array_element_not_a_section", {0x01, 0x04, 'a', 0, 0x03, 0x08, 0x01, 0x00, 0x02}, "a"},
         damaged_case{"trailing_bytes", {0x01, 0x04, 'a', 0, 0x02, 0x01, 0x04, 1, 0xAA}, "a"},
         damaged_case{"values_array_huge_count", {0x01, 0x04, 'a', 0, 0x04, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 1}, "a"}),
     [](const auto& info) { return std::string(info.param.what); });
+
+void put_packed(bytes_t& b, std::uint32_t value) {
+  std::uint8_t buf[8];
+  running_ptr w(buf, sizeof buf);
+  write_packed(w, value);
+  b.insert(b.end(), buf, buf + (sizeof buf - w.remaining()));
+}
+
+// The root holding one values array "a" of |count| empty elements.
+bytes_t values_array_block(std::uint32_t count) {
+  bytes_t b = header();
+  b.insert(b.end(), {0x01, 0x04, 'a', 0, 0x04, 0x01});
+  put_packed(b, count);
+  b.resize(b.size() + count, 0);
+  return b;
+}
+
+std::size_t entries_in(const CSSection& section) {
+  std::size_t n = 0;
+  for (const auto& item : section.items()) {
+    ++n;
+    if (item.entry->type() == entry_section) n += entries_in(static_cast<const CSSection&>(*item.entry));
+    if (item.entry->type() == entry_values_array)
+      n += static_cast<const CSValuesArray&>(*item.entry).elements().size();
+    if (item.entry->type() == entry_sections_array)
+      for (const CSSection& element : static_cast<const CSSectionsArray&>(*item.entry).elements())
+        n += 1 + entries_in(element);
+  }
+  return n;
+}
+
+#if defined(__linux__)
+std::size_t peak_resident_bytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+}
+#endif
+
+// Blocks of up to the size limit whose counts are true to their bytes but ask for millions of
+// entries, at some tens of bytes of memory each against one to three bytes of block.
+struct flood_case {
+  const char* what;
+  bytes_t (*block)();
+};
+
+bytes_t flood_values_array() { return values_array_block(max_block_size - 32); }
+
+bytes_t flood_sections_array() {
+  bytes_t b = header();
+  const std::uint32_t count = (max_block_size - 32) / 2;
+  b.insert(b.end(), {0x01, 0x04, 'a', 0, 0x03});
+  put_packed(b, count);
+  for (std::uint32_t i = 0; i < count; ++i) b.insert(b.end(), {0x01, 0x00});
+  return b;
+}
+
+bytes_t flood_section_entries() {
+  bytes_t b = header();
+  const std::uint32_t count = (max_block_size - 32) / 3;
+  b.push_back(0x01);
+  put_packed(b, count);
+  for (std::uint32_t i = 0; i < count; ++i) b.insert(b.end(), {0x00, 0x01, 0x00});  // "" -> empty section
+  return b;
+}
+
+// A hundred arrays, each under the entry limit, together far above it.
+bytes_t flood_many_arrays() {
+  bytes_t b = header();
+  b.push_back(0x01);
+  put_packed(b, 100);
+  for (int i = 0; i < 100; ++i) {
+    b.insert(b.end(), {static_cast<std::uint8_t>('A' + i / 10), static_cast<std::uint8_t>('0' + i % 10), 0, 0x04, 0x01});
+    put_packed(b, 40000);
+    b.resize(b.size() + 40000, 0);
+  }
+  return b;
+}
+
+class FloodBlock : public ::testing::TestWithParam<flood_case> {};
+
+TEST_P(FloodBlock, IsRefusedBeforeItsEntriesAreMade) {
+  const bytes_t b = GetParam().block();
+  ASSERT_LE(b.size(), max_block_size);
+#if defined(__linux__)
+  const std::size_t peak_before = peak_resident_bytes();
+#endif
+  CInMemStorage s;
+  bool complete = true;
+  EXPECT_GT(load_bytes(s, b, &complete), 0u);
+  EXPECT_FALSE(complete);
+  EXPECT_LE(entries_in(s.root()), max_entries);
+#if defined(__linux__)
+  // Before the entry limit, the values array alone built about 270 MB.
+  EXPECT_LT(peak_resident_bytes() - peak_before, std::size_t{32} << 20);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, FloodBlock,
+                         ::testing::Values(flood_case{"values_array", &flood_values_array},
+                                           flood_case{"sections_array", &flood_sections_array},
+                                           flood_case{"section_entries", &flood_section_entries},
+                                           flood_case{"many_arrays", &flood_many_arrays}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// The limit counts every entry of a load: the root's entry "a" and the elements of its array.
+TEST(InMemStorageLoad, TheEntryLimitIsExact) {
+  CInMemStorage under;
+  bool complete = false;
+  const bytes_t fits = values_array_block(max_entries - 1);
+  EXPECT_EQ(load_bytes(under, fits, &complete), fits.size());
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(entries_in(under.root()), max_entries);
+
+  CInMemStorage over;
+  EXPECT_GT(load_bytes(over, values_array_block(max_entries), &complete), 0u);
+  EXPECT_FALSE(complete);
+  const auto* array = dynamic_cast<const CSValuesArray*>(over.root().find("a"));
+  ASSERT_NE(array, nullptr);
+  EXPECT_TRUE(array->elements().empty()) << "refused whole, not read up to the limit";
+}
 
 TEST(InMemStorageLoad, DeepNestingStopsInsteadOfExhaustingTheStack) {
   bytes_t root;
@@ -494,6 +627,57 @@ TEST_P(MemoryBlock, AssignCopyMoveAndRelease) {
 
 constexpr std::uint32_t inside = CMemoryObjectEx::inline_capacity;
 INSTANTIATE_TEST_SUITE_P(Lengths, MemoryBlock, ::testing::Values(3u, inside, inside + 1, 100u));
+
+// Checks, when a block gives its bytes back, that none of them is left.
+struct wipe_checking_allocator {
+  static inline std::map<void*, std::uint32_t> sizes;
+  static inline int released = 0;
+  static inline int unwiped = 0;
+  static void* allocate(std::uint32_t n) noexcept {
+    void* p = aloocator_cpp::allocate(n);
+    sizes[p] = n;
+    return p;
+  }
+  static void release(void* p) noexcept {
+    const auto* bytes = static_cast<const std::uint8_t*>(p);
+    if (!std::all_of(bytes, bytes + sizes[p], [](std::uint8_t b) { return b == 0; })) ++unwiped;
+    ++released;
+    sizes.erase(p);
+    aloocator_cpp::release(p);
+  }
+};
+
+template <class T>
+bool object_holds(const T& object, const std::string& text) {
+  const auto* raw = reinterpret_cast<const char*>(&object);
+  return std::search(raw, raw + sizeof object, text.begin(), text.end()) != raw + sizeof object;
+}
+
+// Payloads carry credentials: their bytes are zero before the memory is freed or left behind.
+TEST(MemoryBlockWipe, BytesAreWipedBeforeTheyAreFreedOrMovedOut) {
+  using block_t = memoryblock_T<wipe_checking_allocator>;
+  const std::string secret = "password: correct horse battery staple, and more than sixty bytes of it";
+  ASSERT_GT(secret.size(), 60u);
+  {
+    block_t b(secret.data(), static_cast<std::uint32_t>(secret.size()));
+    b.assign(secret.data(), 50);  // another length: the old bytes are freed
+    b.allocate(60);               // likewise
+    b.assign(secret.data(), 60);
+  }  // the destructor
+  block_t released(secret.data(), static_cast<std::uint32_t>(secret.size()));
+  released.release();
+  EXPECT_EQ(wipe_checking_allocator::released, 4);
+  EXPECT_EQ(wipe_checking_allocator::unwiped, 0);
+
+  // Short payloads live inside the object.
+  const std::string pin = "pin 4711";
+  block_t small(pin.data(), static_cast<std::uint32_t>(pin.size()));
+  ASSERT_TRUE(object_holds(small, pin));
+  block_t moved(std::move(small));
+  EXPECT_FALSE(object_holds(small, pin)) << "the source of a move keeps no copy";
+  moved.release();
+  EXPECT_FALSE(object_holds(moved, pin));
+}
 
 }  // namespace
 }  // namespace serialization::StorageNamed::InMemStorageSpace

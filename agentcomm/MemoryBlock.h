@@ -4,14 +4,29 @@
 //   payload.assign(bytes, length);           // copies
 //   fake_memblock_t view(&value, 4);         // borrows the caller's bytes, copies nothing
 //   storage.put_value("id", view);           // the bytes are copied once, into the payload
+//
+// Owning blocks carry credentials (a fill-in answer holds the user's password): they overwrite their
+// bytes with zeros before they give the memory back or move it into another block.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <span>
 
 namespace serialization {
+
+// Overwrites |n| bytes with zeros through volatile stores, which the compiler may not drop as dead
+// stores to memory that is about to be freed. Words where the bytes are aligned for them.
+inline void secure_wipe(void* bytes, std::size_t n) noexcept {
+  auto* p = static_cast<volatile std::uint8_t*>(bytes);
+  for (; n && (reinterpret_cast<std::uintptr_t>(p) % alignof(std::uint64_t)) != 0; --n) *p++ = 0;
+  auto* w = reinterpret_cast<volatile std::uint64_t*>(p);
+  for (; n >= sizeof(std::uint64_t); n -= sizeof(std::uint64_t)) *w++ = 0;
+  p = reinterpret_cast<volatile std::uint8_t*>(w);
+  for (; n; --n) *p++ = 0;
+}
 
 // The allocator behind owning blocks. Allocation failure gives a null pointer, never an exception,
 // so that saving a storage can report it as a zero length.
@@ -53,7 +68,8 @@ class memoryblock_i {
 };
 
 // An owning byte block. Blocks of up to |inline_capacity| bytes (integers, flags, rectangles, short
-// texts) live inside the object and cost no allocation.
+// texts) live inside the object and cost no allocation. Bytes are wiped before they are freed,
+// reallocated or moved out (the source of a move keeps no copy).
 template <class Allocator>
 class memoryblock_T : public memoryblock_i {
  public:
@@ -126,12 +142,15 @@ class memoryblock_T : public memoryblock_i {
 
  private:
   void free_bytes() {
-    if (data_ && data_ != inline_) Allocator::release(data_);
+    if (!data_) return;
+    secure_wipe(data_, size_);
+    if (data_ != inline_) Allocator::release(data_);
   }
   void take(memoryblock_T& other) {
     size_ = other.size_;
     if (other.data_ == other.inline_) {
       std::memcpy(inline_, other.inline_, size_);
+      secure_wipe(other.inline_, size_);
       data_ = inline_;
     } else {
       data_ = other.data_;

@@ -17,8 +17,8 @@ class entry_arena_t;
 static_assert(std::endian::native == std::endian::little, "packed counts are copied as little-endian bytes");
 
 // A cursor that never moves past |capacity| bytes from its start. Readers also record whether an
-// entry stopped early (a read that did not fit, an unknown entry type, too deep a nesting) and how
-// deep the current entry sits.
+// entry stopped early (a read that did not fit, an unknown entry type, too deep a nesting, a count
+// out of bounds), how deep the current entry sits and how many more entries they may make.
 template <class Byte>
 class basic_running_ptr {
  public:
@@ -36,6 +36,9 @@ class basic_running_ptr {
   bool stopped() const { return stopped_; }
   void stop() { stopped_ = true; }
   std::uint32_t depth = 0;
+  // Entries (section entries and array elements) that the read may still make; a load sets it to
+  // its limit, and a count above what is left is refused before anything is made for it.
+  std::uint32_t entries_left = 0xFFFFFFFFu;
   // Where the entries that a load makes get their memory (not owned); null: one heap block each.
   StorageNamed::InMemStorageSpace::entry_arena_t* arena = nullptr;
 
