@@ -56,24 +56,73 @@ std::string form_name(nsresult name_rv, const std::u16string& name, nsresult id_
 
 void trace_unnamed(nsIDOMNode* node) { KXTRACE("'`I04`'UNNAMED form %s", getInnerHTML(node).c_str()); }
 
-// Appends the frame documents below |document|, depth first; a failing call ends the walk of
-// |document| and keeps what was found.
-void collect_frames(nsIDOMDocument* document, std::vector<nsCOMPtr<nsIDOMDocument>>& out) {
-  nsCOMPtr<nsIDOMWindow> window;
-  nsCOMPtr<nsIDOMWindowCollection> frames;
-  PRUint32 count = 0;
-  if (GetDocumentWindow(document, window) || NSOK(window->GetFrames(getter_AddRefs(frames))) ||
-      NSOK(NSPTR(frames)) || NSOK(frames->GetLength(&count)))
-    return;
-  for (PRUint32 i = 0; i < count; ++i) {
+// A frame document found by the walk: the document, whether all frame elements above it are shown.
+struct frame_document_t {
+  nsCOMPtr<nsIDOMDocument> document;
+  bool shown = true;
+};
+
+// Whether the element that holds |frame| in its parent document has a size; a window without a
+// frame element (or one that cannot be read) counts as not shown.
+bool frame_element_shown(nsIDOMWindow* frame) {
+  nsCOMPtr<nsIDOMElement> element;
+  if (NSOK(frame->GetFrameElement(getter_AddRefs(element))) || !element) return false;
+  bool visible = false;
+  if (CDOMNSHTMLElement::getVisibility(element, visible) != NS_OK || !visible) return false;
+  dom_rect_t r;
+  if (CDOMNSElementImpl::getBoundingClientRect(element, r) != NS_OK) return false;
+  return r.right > r.left && r.bottom > r.top;
+}
+
+// Appends the frame documents below |top|, depth first, with at most ffcontrols::kMaxFrames frames
+// and kMaxFrameDepth levels; a failing call ends the walk of that document and keeps what was found.
+// Iterative: a page's nesting never reaches the stack.
+void collect_frames(nsIDOMDocument* top, std::vector<frame_document_t>& out) {
+  struct level_t {
+    nsCOMPtr<nsIDOMWindowCollection> frames;
+    PRUint32 count = 0;
+    PRUint32 next = 0;
+    bool shown = true;
+  };
+  std::vector<level_t> stack;
+  bool capped = false;
+  auto enter = [&](nsIDOMDocument* document, bool shown) {
+    if (static_cast<int>(stack.size()) >= ffcontrols::kMaxFrameDepth) {
+      capped = true;
+      return;
+    }
+    nsCOMPtr<nsIDOMWindow> window;
+    level_t level;
+    level.shown = shown;
+    if (GetDocumentWindow(document, window) || NSOK(window->GetFrames(getter_AddRefs(level.frames))) ||
+        NSOK(NSPTR(level.frames)) || NSOK(level.frames->GetLength(&level.count)))
+      return;
+    stack.push_back(std::move(level));
+  };
+  enter(top, true);
+  while (!stack.empty()) {
+    level_t& level = stack.back();
+    if (level.next >= level.count) {
+      stack.pop_back();
+      continue;
+    }
+    if (out.size() >= ffcontrols::kMaxFrames) {
+      capped = true;
+      break;
+    }
     nsCOMPtr<nsIDOMWindow> frame;
     nsCOMPtr<nsIDOMDocument> frame_document;
-    if (NSOK(frames->Item(i, getter_AddRefs(frame))) || NSOK(NSPTR(frame)) ||
-        NSOK(frame->GetDocument(getter_AddRefs(frame_document))))
-      return;
-    out.push_back(frame_document);
-    collect_frames(frame_document, out);
+    if (NSOK(level.frames->Item(level.next++, getter_AddRefs(frame))) || NSOK(NSPTR(frame)) ||
+        NSOK(frame->GetDocument(getter_AddRefs(frame_document)))) {
+      level.next = level.count;  // this document's walk ends here
+      continue;
+    }
+    const bool shown = level.shown && frame_element_shown(frame);
+    out.push_back({frame_document, shown});
+    if (frame_document) enter(frame_document, shown);
   }
+  if (capped) KXTRACE("'`I04`'frames capped at %d frames, %d levels", static_cast<int>(ffcontrols::kMaxFrames),
+                      ffcontrols::kMaxFrameDepth);
 }
 
 }  // namespace
@@ -249,12 +298,13 @@ void ffcontrols::build(nsIDOMDocument* top) {
   list_.clear();
   strings_.clear();
   index_.clear();
-  std::vector<nsCOMPtr<nsIDOMDocument>> documents;
+  std::vector<frame_document_t> documents;
   collect_frames(top, documents);
-  documents.emplace_back(top);
+  documents.push_back({top, true});
+  bool capped = false;
 
-  for (std::size_t d = 0; d < documents.size(); ++d) {
-    nsIDOMDocument* document = documents[d];
+  for (std::size_t d = 0; d < documents.size() && !capped; ++d) {
+    nsIDOMDocument* document = documents[d].document;
     if (!document) {
       KXERROR("null document");
       continue;
@@ -273,6 +323,11 @@ void ffcontrols::build(nsIDOMDocument* top) {
           NSOK(nodes->GetLength(&count)))
         continue;
       for (PRUint32 i = 0; i < count; ++i) {
+        if (list_.size() >= kMaxControls) {
+          KXTRACE("'`I04`'controls capped at %d", static_cast<int>(kMaxControls));
+          capped = true;
+          break;
+        }
         nsCOMPtr<nsIDOMNode> node;
         if (NSOK(nodes->Item(i, getter_AddRefs(node)))) break;
         if (!node) {
@@ -282,9 +337,14 @@ void ffcontrols::build(nsIDOMDocument* top) {
         ffcontrol control;
         control.build(document, node, strings_, &index_);
         if (!control.isValid()) continue;
-        if (!is_top) control.parent = uri;
+        if (!is_top) {
+          control.parent = uri;
+          control.in_frame = true;
+          control.frame_shown = documents[d].shown;
+        }
         list_.push_back(std::move(control));
       }
+      if (capped) break;
       KXTRACE("'`I08`'Total <%s> = %d.", u8(tag).c_str(), static_cast<int>(count));
     }
   }
@@ -294,6 +354,14 @@ void ffcontrols::build(nsIDOMDocument* top) {
 void ffcontrols::label() {
   fflabel_cache cache;
   for (ffcontrol& c : list_) c.label(&cache);
+}
+
+void ffcontrols::keep(const std::vector<std::size_t>& order) {
+  std::vector<ffcontrol> kept;
+  kept.reserve(order.size());
+  for (std::size_t i : order)
+    if (i < list_.size()) kept.push_back(list_[i]);
+  list_ = std::move(kept);
 }
 
 std::vector<ffcontrol_record> ffcontrols::records() const {

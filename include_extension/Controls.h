@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,6 +37,8 @@ struct fffilldata {
 // Positions of the strings of an ffstring_table, kept beside it to find a string without a scan.
 using ffstring_index = std::unordered_map<std::string, std::size_t>;
 
+struct fflabel_search_state;  // Labels.cpp
+
 // The label elements of one document with their "for" and "control" attributes, read once while
 // many controls of that document are labelled.
 struct fflabel_cache {
@@ -49,6 +52,9 @@ struct fflabel_cache {
   nsCOMPtr<nsISupports> document;  // the document the entries belong to
   nsresult rv = NS_OK;             // the result of reading the label list
   std::vector<entry_t> labels;
+  // What all label searches of one page share (Labels.cpp): the nodes visited against the page's
+  // budget and the indexes over long lists. Kept when the document changes.
+  std::shared_ptr<fflabel_search_state> search;
 };
 
 class ffcontrol : public ffcontrol_record {
@@ -75,6 +81,10 @@ class ffcontrol : public ffcontrol_record {
   std::u16string m_esId;
   nsCOMPtr<nsIDOMHTMLElement> element;  // for a XUL textbox, its inner input
   std::string composed;                 // the composed name inside the identity ("form.id.name")
+  // Where the control lives: in a frame document (its URL is |parent|), and whether every frame
+  // element between it and the top document is shown (non-zero size).
+  bool in_frame = false;
+  bool frame_shown = true;
 };
 
 // The composed name of a control: the three parts with their dots made "_", joined by ".".
@@ -89,6 +99,13 @@ bool usableFormName(std::u16string_view candidate);
 
 class ffcontrols {
  public:
+  // Bounds of one enumeration, so that a hostile page cannot make activation unbounded: frames
+  // beyond kMaxFrames (or nested deeper than kMaxFrameDepth) and controls beyond kMaxControls are
+  // not looked at (traced once per enumeration).
+  static constexpr std::size_t kMaxControls = 5000;
+  static constexpr std::size_t kMaxFrames = 64;
+  static constexpr int kMaxFrameDepth = 16;
+
   // Enumerates the controls of |top| and of all its frames: frame documents first (depth first), then
   // the top document; in each, the inputs, then the textboxes, then the selects, in document order.
   void build(nsIDOMDocument* top);
@@ -100,6 +117,8 @@ class ffcontrols {
   const ffstring_table& strings() const { return strings_; }
   // The records as the manifest side takes them.
   std::vector<ffcontrol_record> records() const;
+  // Keeps only the controls at |order| (indexes into list()), in that order; the string table stays.
+  void keep(const std::vector<std::size_t>& order);
 
   // Whether anything below |element| is a usable control.
   static bool HasFirefoxControls(nsIDOMElement* element);

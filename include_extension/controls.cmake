@@ -7,12 +7,13 @@ add_library(kx_controls STATIC
   DOMDocumentXBL.cpp
   Controls.cpp
   Labels.cpp
-  Fill.cpp)
+  Fill.cpp
+  FillGuard.cpp)
 target_link_libraries(kx_controls PUBLIC kx_options kx_xpcom kx_browser_runtime kx_manifest kx_tracecore)
 
 kx_test(controls_unittests
   SOURCES Utils_unittest.cpp DOMNSElement_unittest.cpp Controls_unittest.cpp Labels_unittest.cpp
-          Fill_unittest.cpp Pages_unittest.cpp
+          Fill_unittest.cpp FillGuard_unittest.cpp Pages_unittest.cpp
   LIBS kx_controls kx_dom_snapshot kx_tracecore_testing)
 
 if(KX_WINDOWS)

@@ -1,9 +1,12 @@
 #include "manifest/Matching.h"
 
+#include "manifest/PublicSuffix.h"
+
 #include <algorithm>
 #include <climits>
 
 #include "manifest/Escape.h"
+#include "manifest/PublicSuffix.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 
@@ -187,13 +190,25 @@ const char* urlKindName(std::int32_t kind) {
 
 std::int32_t compareUrls(const std::vector<std::u16string>& pageUrls, std::u16string_view manifestUrl) {
   const auto m = keysOf(manifestUrl);
+  // The domain keys are the last two labels of the host; under a shared public suffix ("co.uk",
+  // "github.io") or for addresses they name many unrelated sites, so a domain-strength match also
+  // needs the same registrable domain.
+  std::string manifestSite;
+  bool manifestSiteKnown = false;
   for (const auto& page : pageUrls) {
     const std::u16string_view u = page;
+    if (u.empty()) continue;  // an empty URL matches nothing, not even an empty pattern
     if (equalsNoCase(u, manifestUrl)) return url_exact;
     const auto k = keysOf(u);
     if (equalsNoCase(k.hostPath, m.hostPath)) return url_sdu;
-    if (equalsNoCase(k.domainPath, m.domainPath)) return url_du;
-    if (equalsNoCase(k.domain, m.domain)) return url_d;
+    const bool du = equalsNoCase(k.domainPath, m.domainPath);
+    if (!du && !equalsNoCase(k.domain, m.domain)) continue;
+    if (!manifestSiteKnown) {
+      manifestSite = siteOfUrl(manifestUrl);
+      manifestSiteKnown = true;
+    }
+    if (manifestSite.empty() || siteOfUrl(u) != manifestSite) continue;
+    return du ? url_du : url_d;
   }
   return url_nomatch;
 }

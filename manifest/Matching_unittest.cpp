@@ -63,7 +63,20 @@ INSTANTIATE_TEST_SUITE_P(
                     compare_case_t{"https://www.example.com/login?x=1", "http://www.example.com/login", 4},
                     compare_case_t{"https://www.example.com/login?x=1", "https://example.com/login", 5},
                     compare_case_t{"https://www.example.com/login?x=1", "https://mail.example.com/other", 6},
-                    compare_case_t{"https://www.example.com/login?x=1", "https://www.example.org/login", 2}));
+                    compare_case_t{"https://www.example.com/login?x=1", "https://www.example.org/login", 2},
+                    // Domain-strength matches need the same registrable domain: look-alikes under a
+                    // shared public suffix, and addresses that share their last two numbers, do not match.
+                    compare_case_t{"https://evil.co.uk/login", "https://login.bank.co.uk/login", 2},
+                    compare_case_t{"https://evil.co.uk/", "https://bank.co.uk/", 2},
+                    compare_case_t{"https://evil.github.io/login", "https://alice.github.io/login", 2},
+                    compare_case_t{"http://10.9.2.3/login", "http://192.168.2.3/login", 2},
+                    compare_case_t{"https://auth.bank.example/login", "https://www.bank.example/login", 5},
+                    compare_case_t{"https://auth.bank.co.uk/a", "https://www.bank.co.uk/b", 6},
+                    compare_case_t{"https://auth.bank.example/a", "https://www.bank.example/b", 6},
+                    compare_case_t{"https://www.bank.co.uk/login", "https://WWW.Bank.co.uk/login", 3},
+                    // An empty page URL or pattern is never a domain match.
+                    compare_case_t{"", "", 2},
+                    compare_case_t{"https://www.example.com/", "", 2}));
 
 TEST(CompareUrls, ListOrderAndEmptyList) {
   EXPECT_EQ(compareUrls({}, u"https://a.example.com/"), 2);

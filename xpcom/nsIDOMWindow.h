@@ -1,9 +1,10 @@
-// A window: its document and its frames.
+// A window: its document, its frames and, for a frame, the element that holds it.
 #pragma once
 
 #include "xpcom/nsISupports.h"
 
 class nsIDOMDocument;
+class nsIDOMElement;
 class nsIDOMWindowCollection;
 
 // {83547A60-BD2D-42E2-B7A3-796D6CC5F720}
@@ -16,6 +17,9 @@ class nsIDOMWindow : public nsISupports {
 
   NS_IMETHOD GetDocument(nsIDOMDocument** document) = 0;
   NS_IMETHOD GetFrames(nsIDOMWindowCollection** frames) = 0;
+  // The <iframe>/<frame> element of the parent document that shows this window; empty for a
+  // top-level window.
+  NS_IMETHOD GetFrameElement(nsIDOMElement** frameElement) = 0;
 
  protected:
   ~nsIDOMWindow() = default;
