@@ -16,16 +16,18 @@
 #include "include_extension/DOMNSElement.h"
 #include "manifest/ControlRecord.h"
 #include "manifest/Manifest.h"
+#include "tracecore/secret.h"
 #include "xpcom/nsIDOM.h"
 
 // The form-name marker of a form without a usable name or id.
 inline constexpr char kUnnamedFormMarker[] = "#kx#<;)lid=";
 
-// One value the agent sends for a form.
+// One value the agent sends for a form. The value stays UTF-16 from the agent's notice to the page,
+// and is wiped when it goes.
 struct ffprofileitem {
   std::string dbname;
   std::int32_t memid = -1;  // -1: any field of that dbname
-  std::string value;
+  tracecore::secret_u16_t value;
 };
 
 // The data of a fill-in: whether to submit afterwards and the values.

@@ -14,6 +14,7 @@
 #include "environment/Settings.h"
 #include "include_extension/Controls.h"
 #include "include_extension/DOMNSElement.h"
+#include "include_extension/FillGuard.h"
 #include "include_extension/Recognition.h"
 #include "include_extension/Utils.h"
 #include "include_extension/UtilsWin.h"
@@ -85,33 +86,38 @@ const kxext::recognition_sources_t& machine_sources() {
 // Switching a setting off: "-1" through the settings write with its flag set.
 void switch_off(const wchar_t* key) { kxsettings::settings().set(key, L"-1", true); }
 
+// The values go from the notice to the page as UTF-16; the copies are wiped when they go.
 fffilldata filldata_of(const kxmessages::filldata_t& data) {
   fffilldata out;
   out.submitprofile = data.submitprofile;
   for (const kxmessages::profileitem_t& item : data.profileitems)
-    out.profileitems.push_back({item.dbname, item.memid, tracecore::to_utf8(item.value)});
+    out.profileitems.push_back({item.dbname, item.memid, tracecore::secret_u16_t(std::u16string_view(item.value))});
   return out;
 }
 
 RECT rect_of(const dom_rect_t& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 // The control the icon points at: the recognised form's password field (else its first used
-// field), or on an unknown page the first password field.
-RECT attach_rect(nsIDOMDocument* document, const PageState* state) {
+// field), or on an unknown page the first password field; only among the controls a fill could
+// write into (visible, top document first, frames of the form's site), so the icon never points
+// at a decoy.
+RECT attach_rect(nsIDOMDocument* document, const std::u16string& url, const PageState* state) {
   ffcontrols controls;
   controls.build(document);
-  if (state && !state->recognized.empty()) {
-    const ManifestForm& form = *state->recognized.front().form;
-    const std::vector<std::string> names = manifest::splitNames(form.detection.names);
+  const ManifestForm* form = state && !state->recognized.empty() ? state->recognized.front().form : nullptr;
+  const std::vector<std::size_t> order = fillguard::fill_order(controls, fillguard::target_site(form, url));
+  if (form) {
+    const std::vector<std::string> names = manifest::splitNames(form->detection.names);
     const ManifestField* target = nullptr;
-    for (const ManifestField& f : form.fields)
+    for (const ManifestField& f : form->fields)
       if (f.useit && (f.password || !target)) target = &f;
     if (target)
-      for (const ffcontrol& c : controls.list())
-        if (manifest::controlMatchesField(c, controls.strings(), *target, names)) return rect_of(c.getRect());
+      for (std::size_t i : order)
+        if (manifest::controlMatchesField(controls.list()[i], controls.strings(), *target, names))
+          return rect_of(controls.list()[i].getRect());
   }
-  for (const ffcontrol& c : controls.list())
-    if (c.type == ctl_psw) return rect_of(c.getRect());
+  for (std::size_t i : order)
+    if (controls.list()[i].type == ctl_psw) return rect_of(controls.list()[i].getRect());
   return RECT{};
 }
 
@@ -135,11 +141,14 @@ kxext::quicklinks::store_env_t machine_store_env() {
 // A registry of the component's pending requests for the call gate, carrying the request's manifest.
 class pending_gate_t final : public ffagent_window::operation_registry_i {
  public:
-  pending_gate_t(kxext::CRequestTable& table, const Manifest& manifest) : table_(table), manifest_(manifest) {}
+  pending_gate_t(kxext::CRequestTable& table, const Manifest& manifest, nsIDOMDocument* document, std::u16string url)
+      : table_(table), manifest_(manifest), document_(do_QueryInterface(document)), url_(std::move(url)) {}
   bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) override {
     kxext::PendingRequest request;
     request.currentoperation = operation;
     request.manifest = manifest_;
+    request.document = document_;
+    request.url = url_;
     return table_.try_insert(docid, request, current);
   }
   void cancel(std::uint32_t docid) override { table_.remove(docid); }
@@ -147,6 +156,8 @@ class pending_gate_t final : public ffagent_window::operation_registry_i {
  private:
   kxext::CRequestTable& table_;
   const Manifest& manifest_;
+  nsCOMPtr<nsISupports> document_;
+  std::u16string url_;
 };
 
 }  // namespace
@@ -246,9 +257,18 @@ std::u16string CExtensionImpl::getURL(nsIDOMDocument* document) {
       }
       return std::u16string(url.view());
     }
-    const std::u16string uri = tracecore::to_utf16(GetDocAttr(document, kxext::kWindowUriAttr));
-    if (uri.empty()) KXERROR("null document");
-    return uri;
+    // Not an HTML document: the URI this component was given for its popup window, else the
+    // document's own URI. The "kxffagent_windowuri" attribute is written for others but never read
+    // back: the page could write it too.
+    nsCOMPtr<nsISupports> identity = do_QueryInterface(document);
+    for (const auto& [popup, uri] : m_windowUris)
+      if (identity && popup == identity) return uri;
+    nsString uri;
+    if (!document || document->GetDocumentURI(uri) != NS_OK || uri.view().empty()) {
+      KXERROR("null document");
+      return {};
+    }
+    return std::u16string(uri.view());
   } catch (...) {
     KXERROR("getURL oo");
     return {};
@@ -362,6 +382,8 @@ void CExtensionImpl::windowload(nsISupports* browser, nsISupports* document, con
   KXTRACE("asInURI = %s", uri.c_str());
   nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
   SetDocAttr(doc, kxext::kWindowUriAttr, uri);
+  forgetWindowUri(doc);
+  m_windowUris.emplace_back(do_QueryInterface(doc), std::u16string(nsString::view_of(windowURI)));
   pageload(browser, document);
   KXTRACE("done");
 }
@@ -371,6 +393,7 @@ void CExtensionImpl::windowunload(nsISupports* browser, nsISupports* document, P
   pageunload(document);
   nsCOMPtr<nsIDOMDocument> doc = do_QueryInterface(document);
   RemoveDocAttr(doc, kxext::kWindowUriAttr);
+  forgetWindowUri(doc);
 }
 
 void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
@@ -505,7 +528,8 @@ void CExtensionImpl::showFeedback() {
     return;
   }
   const std::u16string domain = getwebdomainname();
-  feedback().set_attach(attach_rect(getActiveDocument(), cached ? &state : nullptr));
+  nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
+  feedback().set_attach(attach_rect(doc, doc ? getURL(doc) : std::u16string(), cached ? &state : nullptr));
   feedback().show(wide(domain), mode);
 }
 
@@ -517,7 +541,7 @@ kxmessages::callheader_t CExtensionImpl::callHeader() const {
 
 template <class M>
 bool CExtensionImpl::callAgent(nsIDOMDocument* document, std::int32_t operation, M& message, const Manifest& manifest) {
-  pending_gate_t gate(m_requests, manifest);
+  pending_gate_t gate(m_requests, manifest, document, document ? getURL(document) : std::u16string());
   return ffagent_window::call_kxagent(gate, kxext::get_assoc(document, true), operation, message);
 }
 
@@ -763,17 +787,30 @@ void CExtensionImpl::onsenddata(const kxmessages::notice_senddata_t& n) {
       fill = false;
     }
   }
+  if (fill && !pending.document) {
+    KXERROR("'`I04`'fill refused: no requesting document");
+    fill = false;
+  }
   if (fill) {
-    ffcontrols controls;
-    controls.build(doc);
-    if (!controls.list().empty()) {
+    fillguard::fill_target_t target;
+    target.document = doc;
+    target.requested_document = pending.document;
+    target.url = getURL(doc);
+    target.requested_url = pending.url;
+    // The page must still be what the request was made for: the recognised form's URL check first,
+    // then the fill's own checks over the form the agent sent.
+    const ManifestForm* asked = pending.manifest.findForm(pending.manifest.slot);
+    const fillguard::refusal_t refused = fillguard::check_document(target, asked);
+    if (refused != fillguard::refusal_t::none) {
+      KXTRACE("'`I04`'fill refused: %s", fillguard::refusal_name(refused));
+    } else {
       const fffilldata data = filldata_of(n.datatofillin);
       if (changepassword) {
-        controls.changePassword(data);
+        fillguard::change_password(target, data);
       } else {
         const ManifestForm* form = manifest.findForm(manifest.slot);
         if (!form && !manifest.forms.empty()) form = &manifest.forms.front();
-        controls.send(form, data);
+        fillguard::fill(target, form, data);
       }
     }
   }
@@ -960,6 +997,7 @@ void CExtensionImpl::quicklinktoprofilelink(const nsAString& inURI, nsAString& o
     return;
   }
   const std::u16string link = kxext::quicklinks::profile_link(info.url, info.profile);
+  m_profileLinks.granted(link, GetTickCount());
   KXTRACE("Quicklink url:");
   KXTRACE("  URL = %s", tracecore::to_utf8(link).c_str());
   KXTRACE("  profileID = %d", static_cast<int>(info.profile));
@@ -974,6 +1012,13 @@ void CExtensionImpl::profilelink(nsISupports* browser, const nsAString& inURI, n
   if (result) *result = link.found ? PR_TRUE : PR_FALSE;
   if (!link.found) return;
   nsCOMPtr<nsIDOMElement> element = do_QueryInterface(browser);
+  if (!m_profileLinks.opened(element, in, link.out, link.profile, GetTickCount())) {
+    // Not a link this window's quick link produced (a page's own "?kxprofileid="): the parameter is
+    // still taken out, but no profile is kept for the tab.
+    KXTRACE("'`I04`'profile link not made here: no profile kept");
+    if (element) element->RemoveAttribute(nsString(kxext::quicklinks::kProfileIdAttr));
+    return;
+  }
   if (!element ||
       element->SetAttribute(nsString(kxext::quicklinks::kProfileIdAttr), nsString(link.id_text)) != NS_OK)
     KXERROR("Failed to set QL ATTR");
@@ -992,6 +1037,14 @@ void CExtensionImpl::fillInQuickLink(nsIDOMElement* browser) {
   if (digits.empty()) return;
   const std::int32_t profile = static_cast<std::int32_t>(std::strtol(digits.c_str(), nullptr, 10));
   KXTRACE("'`I0E`'quicklink_profileID = %x", static_cast<unsigned>(profile));
+  nsCOMPtr<nsIDOMDocument> active = getActiveDocument();
+  if (!active || m_profileLinks.profile_for(browser, active, getURL(active)) != profile) {
+    // Written by someone else, or the tab has moved on to another document since the quick link.
+    KXTRACE("'`I04`'quicklink profile not for this document: dropped");
+    m_profileLinks.drop(browser);
+    browser->RemoveAttribute(attr);
+    return;
+  }
   PageState state;
   if (!getPageState(state)) return;  // "null page state" traced there
   const std::optional<Manifest> selected = selectedManifest(state);
@@ -1000,9 +1053,15 @@ void CExtensionImpl::fillInQuickLink(nsIDOMElement* browser) {
     KXERROR("cannot remove profile ID");
     return;
   }
+  m_profileLinks.drop(browser);  // once
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   requestFillData(doc, *selected, profile);
   trace_document("Fill-in SentOut ", doc, getURL(doc));
+}
+
+void CExtensionImpl::forgetWindowUri(nsIDOMDocument* document) {
+  nsCOMPtr<nsISupports> identity = do_QueryInterface(document);
+  std::erase_if(m_windowUris, [&](const auto& entry) { return entry.first == identity; });
 }
 
 // ---- creation ----

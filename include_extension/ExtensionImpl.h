@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agentcomm/window/ffcomm.h"
 #include "include_extension/PageState.h"
@@ -118,6 +120,9 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool callAgent(nsIDOMDocument* document, std::int32_t operation, M& message, const Manifest& manifest);
   kxmessages::callheader_t callHeader() const;
 
+  // The popup URI this component was given for |document| is forgotten.
+  void forgetWindowUri(nsIDOMDocument* document);
+
   // Quick links.
   void fillInQuickLink(nsIDOMElement* browser);
   kxext::quicklinks::quicklink_info_t get_quicklinkinfo(std::int32_t number);
@@ -126,6 +131,9 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool m_agentReady = false;
   kxext::CRequestTable m_requests;
   kxext::CPageStateCache m_pageStates;
+  // The URIs of popup documents, as OnWindowLoad gave them (a page cannot write here).
+  std::vector<std::pair<nsCOMPtr<nsISupports>, std::u16string>> m_windowUris;
+  kxext::quicklinks::profile_links_t m_profileLinks;
   PRUint32 m_refCount = 0;
 };
 

@@ -49,9 +49,9 @@ nsresult ffcontrols::sendValue(ffcontrol& control, const ManifestField* field, c
   if (nsCOMPtr<nsIDOMHTMLInputElement> input = do_QueryInterface(control.element)) {
     if (control.type == ctl_edit || control.type == ctl_psw) {
       NSOK(input->Focus());
-      rv = NSOK(input->SetValue(nsString(tracecore::to_utf16(item.value))));
+      rv = NSOK(input->SetValue(nsString(item.value.view())));
     } else if (control.type == ctl_check || control.type == ctl_radio) {
-      const bool checked = item.value == "1";
+      const bool checked = item.value == u"1";
       NSOK(input->Focus());
       rv = NSOK(input->SetChecked(checked));
     }
@@ -64,7 +64,7 @@ nsresult ffcontrols::sendValue(ffcontrol& control, const ManifestField* field, c
           !NSOK(options->GetLength(&count)) && count > 0) {
         PRInt32 selected = -1;
         NSOK(select->GetSelectedIndex(&selected));
-        const std::u16string wanted = tracecore::to_utf16(item.value);
+        const std::u16string_view wanted = item.value.view();
         PRInt32 found = -1;
         for (PRUint32 i = 0; i < count && found < 0; ++i) {
           nsCOMPtr<nsIDOMNode> option;

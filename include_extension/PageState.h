@@ -20,6 +20,7 @@
 
 #include "manifest/ControlRecord.h"
 #include "manifest/Manifest.h"
+#include "xpcom/nsCOMPtr.h"
 #include "xpcom/nsIDOMDocument.h"
 
 namespace kxext {
@@ -153,6 +154,10 @@ std::string operation_kind_name(std::int32_t operation);
 struct PendingRequest {
   std::int32_t currentoperation = op_none;  // 0: the slot is free
   Manifest manifest;
+  // The document the request was made for (its identity: the page can copy, forge or remove its
+  // "kxffagent_docid", not this) and its URL then; an answer is only ever used for that document.
+  nsCOMPtr<nsISupports> document;
+  std::u16string url;
 };
 
 // The requests sent to the agent on behalf of a document; at most one per document.

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "include_extension/Recognition.h"
+#include "manifest/PublicSuffix.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 
@@ -232,6 +233,65 @@ quicklink_info_t lookup(const store_t& merged, std::int32_t number, const store_
   info.profile = r.profile;
   info.ok = true;
   return info;
+}
+
+// ---- which profile links may fill ----
+
+namespace {
+
+nsISupports* identity(nsISupports* p, nsCOMPtr<nsISupports>& holder) {
+  holder = do_QueryInterface(p);
+  return holder.get();
+}
+
+}  // namespace
+
+void profile_links_t::granted(std::u16string link, std::uint32_t now) {
+  grants_.erase(std::remove_if(grants_.begin(), grants_.end(),
+                               [&](const grant_t& g) { return now - g.at > kGrantLifetimeMs || g.link == link; }),
+                grants_.end());
+  if (grants_.size() >= kMaxGrants) grants_.erase(grants_.begin());
+  grants_.push_back({std::move(link), now});
+}
+
+bool profile_links_t::opened(nsISupports* browser, std::u16string_view link, std::u16string_view site_url,
+                             std::int32_t profile, std::uint32_t now) {
+  drop(browser);
+  const auto it = std::find_if(grants_.begin(), grants_.end(), [&](const grant_t& g) { return g.link == link; });
+  if (it == grants_.end()) return false;
+  const bool fresh = now - it->at <= kGrantLifetimeMs;
+  grants_.erase(it);  // once
+  const std::string host = manifest::hostOfUrl(site_url);
+  if (!fresh || host.empty() || profile < 0) return false;
+  binding_t b;
+  identity(browser, b.browser);
+  if (!b.browser) return false;
+  b.host = host;
+  b.profile = profile;
+  bindings_.push_back(std::move(b));
+  return true;
+}
+
+std::int32_t profile_links_t::profile_for(nsISupports* browser, nsISupports* document, std::u16string_view url) {
+  nsCOMPtr<nsISupports> b, d;
+  identity(browser, b);
+  identity(document, d);
+  const auto it = std::find_if(bindings_.begin(), bindings_.end(), [&](const binding_t& x) { return x.browser == b; });
+  if (it == bindings_.end() || !b || !d) return -1;
+  const bool same_document = it->document ? it->document == d : manifest::hostOfUrl(url) == it->host;
+  if (!same_document) {
+    bindings_.erase(it);
+    return -1;
+  }
+  it->document = d;
+  return it->profile;
+}
+
+void profile_links_t::drop(nsISupports* browser) {
+  nsCOMPtr<nsISupports> b;
+  identity(browser, b);
+  bindings_.erase(std::remove_if(bindings_.begin(), bindings_.end(), [&](const binding_t& x) { return x.browser == b; }),
+                  bindings_.end());
 }
 
 }  // namespace kxext::quicklinks

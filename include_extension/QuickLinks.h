@@ -16,6 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "xpcom/nsCOMPtr.h"
+#include "xpcom/nsISupports.h"
+
 namespace kxext::quicklinks {
 
 inline constexpr char16_t kProfileIdAttr[] = u"kxffagent_profileid";
@@ -96,5 +99,42 @@ std::vector<const record_t*> in_name_order(const store_t& store);
 // Quick link |number| of a merged store: the record at position number - 2 in name order. Throws
 // std::out_of_range for a number without a record.
 quicklink_info_t lookup(const store_t& merged, std::int32_t number, const store_env_t& env);
+
+// Which profile links may fill a page. A "kxprofileid=" is honoured only on a navigation to a link
+// that this window's QuickLinkToProfileLink produced (the same text, once, within kGrantLifetimeMs);
+// the profile is then bound to that tab and to the link's host, and to the first document of that
+// host the tab activates. Any other page's "?kxprofileid=" fills nothing, and a binding is dropped
+// at the tab's next profile link or when the tab shows another document.
+class profile_links_t {
+ public:
+  static constexpr std::uint32_t kGrantLifetimeMs = 60000;
+  static constexpr std::size_t kMaxGrants = 8;
+
+  // |link| was produced now (|now| in milliseconds of a wrapping clock).
+  void granted(std::u16string link, std::uint32_t now);
+  // A profile link is opened in |browser|'s tab: true, with the profile bound to the tab and the host
+  // of |site_url|, when |link| was granted; the tab's earlier binding goes either way.
+  bool opened(nsISupports* browser, std::u16string_view link, std::u16string_view site_url, std::int32_t profile,
+              std::uint32_t now);
+  // The profile bound to |browser| for |document| at |url|; -1 when there is none or the document is
+  // not the one it was bound to (the binding is then dropped).
+  std::int32_t profile_for(nsISupports* browser, nsISupports* document, std::u16string_view url);
+  // The tab's profile was used (or must not be used any more).
+  void drop(nsISupports* browser);
+
+ private:
+  struct grant_t {
+    std::u16string link;
+    std::uint32_t at = 0;
+  };
+  struct binding_t {
+    nsCOMPtr<nsISupports> browser;
+    std::string host;
+    std::int32_t profile = -1;
+    nsCOMPtr<nsISupports> document;  // the document it was first offered to
+  };
+  std::vector<grant_t> grants_;
+  std::vector<binding_t> bindings_;
+};
 
 }  // namespace kxext::quicklinks
