@@ -43,6 +43,11 @@ function(kx_controls_link_page_tool)
              --manifest ${pages}/fill/login.kxm --data ${pages}/fill/login.fill.json)
     set_tests_properties(kxff_page_fill PROPERTIES PASS_REGULAR_EXPRESSION
       "\"result\": \"0x00000000\".*\"type\": \"submit\",[^}]*\"target\": \"form#loginForm\"")
+    # The same fill on the page taken for an http page of the https form: refused, nothing written.
+    add_test(NAME kxff_page_fill_refused COMMAND kxff page fill ${pages}/login.json --url http://mail.northwind.example/login
+             --manifest ${pages}/fill/login.kxm --data ${pages}/fill/login.fill.json)
+    set_tests_properties(kxff_page_fill_refused PROPERTIES PASS_REGULAR_EXPRESSION
+      "\"refused\": \"an https form on a page that is not https\",.*\"events\": \\[\\]")
     add_test(NAME kxff_page_pwchange COMMAND kxff page pwchange ${pages}/password_change.json
              --data ${pages}/fill/pwchange.fill.json)
     set_tests_properties(kxff_page_pwchange PROPERTIES PASS_REGULAR_EXPRESSION

@@ -8,6 +8,7 @@
 
 #include "environment/LookupCache.h"
 #include "include_extension/Controls.h"
+#include "include_extension/FillGuard.h"
 #include "include_extension/Recognition.h"
 #include "manifest/ManifestCreation.h"
 #include "manifest/ManifestReader.h"
@@ -215,18 +216,30 @@ int run(const args_t& args) {
     fffilldata data;
     int rc = 0;
     if (!load_fill_data(o.data, data, rc)) return rc;
-    nsresult rv;
+    // Exactly what the component would do: the fill guard over the page's document and its URL (or
+    // --url in its place); the request is taken to have been made for this document.
+    fillguard::fill_target_t target;
+    target.document = page->document();
+    target.requested_document = page->document();
+    target.url = tracecore::to_utf16(o.url.empty() ? page_url(*page) : o.url);
+    target.requested_url = target.url;
+    fillguard::fill_result_t result;
     if (verb == "fill") {
       Manifest m;
       if (!loadM_properly(tracecore::to_utf16(o.manifest), m)) return fail("cannot load the manifest " + o.manifest);
       if (o.form < 0 || static_cast<std::size_t>(o.form) >= m.forms.size())
         return fail("the manifest has no form " + std::to_string(o.form));
-      rv = controls.send(&m.forms[static_cast<std::size_t>(o.form)], data);
+      result = fillguard::fill(target, &m.forms[static_cast<std::size_t>(o.form)], data);
     } else {
-      rv = controls.changePassword(data);
+      result = fillguard::change_password(target, data);
     }
     json out;
-    out["result"] = hex_code(rv);
+    out["result"] = hex_code(result.rv);
+    out["refused"] = result.filled() ? json() : json(fillguard::refusal_name(result.refused));
+    json refused = json::array();
+    for (const fillguard::refused_control_t& c : result.controls)
+      refused.push_back({{"control", c.composed}, {"frame", c.frame}, {"reason", fillguard::refusal_name(c.reason)}});
+    out["refusedControls"] = refused;
     out["events"] = events_json(*page);
     print(out);
     return 0;
@@ -249,8 +262,8 @@ int run(const args_t& args) {
 }
 
 const registrar_t pageGroup("page",
-                            "page controls SNAPSHOT | page fill SNAPSHOT --manifest FILE [--form N] --data FILL.json | "
-                            "page pwchange SNAPSHOT --data FILL.json | page train SNAPSHOT [--caption TEXT] | "
+                            "page controls SNAPSHOT | page fill SNAPSHOT --manifest FILE [--form N] --data FILL.json [--url URL] | "
+                            "page pwchange SNAPSHOT --data FILL.json [--url URL] | page train SNAPSHOT [--caption TEXT] | "
                             "page recognize SNAPSHOT [--url URL] [--no-prompt] (--manifest FILE... | --lookup SECTION)",
                             &run);
 
