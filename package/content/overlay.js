@@ -214,12 +214,14 @@ var KXAgentClientOverlay = (function () {
       }
     },
 
-    // An authentication prompt of this window: the page it asks for is the selected tab's.
+    // An authentication prompt of this window. The site it asks for is the one the prompt itself
+    // names, never the selected tab's: another site (a frame, a background tab) can raise a prompt
+    // over any tab. A prompt that names no site gets an empty URI and is not recognised.
     popupLoaded: function (popup) {
       if (!this.component || popup.opener !== this.win || !popup.document ||
           popup.document.documentURI !== AUTH_DIALOG) return;
       var browser = this.gBrowser.selectedBrowser;
-      var uri = browser.currentURI ? browser.currentURI.spec : "";
+      var uri = promptOrigin(popup);
       this.popups.push({ popup: popup, browser: browser, uri: uri });
       this.call("OnWindowLoad", [browser, popup.document, uri, { value: false }]);
     },
@@ -251,6 +253,25 @@ var KXAgentClientOverlay = (function () {
       browser.loadURI(siteURI.value);
     }
   };
+
+  // The text the prompt shows, from its arguments (the property bag the prompt service hands the
+  // common dialog); empty when it cannot be read.
+  function promptText(popup) {
+    var args = popup.arguments && popup.arguments[0];
+    if (!args) return "";
+    try {
+      if (typeof args.getProperty === "function") return String(args.getProperty("text") || "");
+    } catch (e) {
+      return "";
+    }
+    return typeof args.text === "string" ? args.text : "";
+  }
+
+  // The origin an authentication prompt names ("https://host[:port]/"), the first one in its text.
+  function promptOrigin(popup) {
+    var m = /\b(https?|ftp):\/\/([^\s"'\/<>?#]+)/i.exec(promptText(popup));
+    return m ? m[1].toLowerCase() + "://" + m[2] + "/" : "";
+  }
 
   // The URI without "kxprofileid=N" and the separator that introduced it.
   function withoutProfileId(uri) {

@@ -131,10 +131,12 @@ class WindowWatcher {
 }
 
 class Popup extends Target {
-  constructor(opener, documentURI) {
+  constructor(opener, documentURI, text) {
     super();
     this.opener = opener;
     this.document = new Document(documentURI, { documentURI });
+    // The prompt's arguments: a property bag with the text it shows.
+    this.arguments = [{ getProperty: (name) => (name === "text" ? text : undefined) }];
   }
 }
 
@@ -283,10 +285,18 @@ test("authentication popups of this window", () => {
   const w = browserWindow();
   w.client.start();
   const { watcher, win, callsOf } = w;
-  const prompt = new Popup(win, overlay.AUTH_DIALOG);
+  // The selected tab shows https://start.example.test/; the prompt was raised by another site, and
+  // that site is what the component is told.
+  const prompt = new Popup(win, overlay.AUTH_DIALOG,
+                           'https://auth.other.example:8443 is requesting your username and password. The site says: "x"');
   prompt.document.toString = () => "prompt";
-  assert.deepEqual(callsOf(() => watcher.open(prompt)), ["OnWindowLoad(b1, prompt, https://start.example.test/)"]);
-  assert.deepEqual(callsOf(() => watcher.close(prompt)), ["OnWindowUnload(b1, prompt, https://start.example.test/)"]);
+  assert.deepEqual(callsOf(() => watcher.open(prompt)), ["OnWindowLoad(b1, prompt, https://auth.other.example:8443/)"]);
+  assert.deepEqual(callsOf(() => watcher.close(prompt)), ["OnWindowUnload(b1, prompt, https://auth.other.example:8443/)"]);
+  // A prompt that names no site is never taken for the tab's site.
+  const vague = new Popup(win, overlay.AUTH_DIALOG, "Enter your password");
+  vague.document.toString = () => "vague";
+  assert.deepEqual(callsOf(() => watcher.open(vague)), ["OnWindowLoad(b1, vague, )"]);
+  watcher.close(vague);
   // Another window's prompt, and a window of this one that is no prompt, are not ours.
   const other = new Popup(new Target(), overlay.AUTH_DIALOG);
   const downloads = new Popup(win, "chrome://mozapps/content/downloads/downloads.xul");
