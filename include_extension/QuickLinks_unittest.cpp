@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "peers/dom/SnapshotDom.h"
 #include "tracecore/testing.h"
 
 namespace kxext::quicklinks {
@@ -191,3 +192,62 @@ TEST(Lookup, NumbersStartAtTwoInNameOrder) {
 
 }  // namespace
 }  // namespace kxext::quicklinks
+
+namespace {
+
+using kxext::quicklinks::profile_links_t;
+
+// Two tabs (browser elements) and documents of two sites, as the page DOM gives them.
+struct tabs_fixture_t {
+  std::unique_ptr<snapdom::page_t> chrome = snapdom::page_t::from_html(R"(<b id="tab1"></b><b id="tab2"></b>)");
+  std::unique_ptr<snapdom::page_t> mail = snapdom::page_t::from_html("<p>", "https://mail.northwind.example/login");
+  std::unique_ptr<snapdom::page_t> other = snapdom::page_t::from_html("<p>", "https://evil.example/");
+  nsISupports* tab1 = chrome->element_by_id("tab1");
+  nsISupports* tab2 = chrome->element_by_id("tab2");
+  profile_links_t links;
+};
+
+const char16_t kLink[] = u"https://mail.northwind.example/login?kxprofileid=1";
+const char16_t kSite[] = u"https://mail.northwind.example/login";
+
+TEST(ProfileLinks, OnlyALinkThisWindowProducedKeepsAProfile) {
+  tabs_fixture_t fx;
+  // A page's own "?kxprofileid=": nothing is kept.
+  EXPECT_FALSE(fx.links.opened(fx.tab1, kLink, kSite, 1, 1000));
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.mail->document(), kSite), -1);
+
+  fx.links.granted(kLink, 1000);
+  EXPECT_FALSE(fx.links.opened(fx.tab1, u"https://mail.northwind.example/login?kxprofileid=2", kSite, 2, 1001));
+  EXPECT_TRUE(fx.links.opened(fx.tab1, kLink, kSite, 1, 1002));
+  EXPECT_FALSE(fx.links.opened(fx.tab2, kLink, kSite, 1, 1003));  // once
+  EXPECT_EQ(fx.links.profile_for(fx.tab2, fx.mail->document(), kSite), -1);
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.mail->document(), kSite), 1);
+  // The same document again (not recognised the first time): still there.
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.mail->document(), kSite), 1);
+}
+
+TEST(ProfileLinks, BoundToTheHostAndTheFirstDocument) {
+  tabs_fixture_t fx;
+  fx.links.granted(kLink, 0);
+  ASSERT_TRUE(fx.links.opened(fx.tab1, kLink, kSite, 1, 10));
+  // The tab shows another site before the login page: the profile is gone.
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.other->document(), u"https://evil.example/"), -1);
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.mail->document(), kSite), -1);
+
+  fx.links.granted(kLink, 20);
+  ASSERT_TRUE(fx.links.opened(fx.tab1, kLink, kSite, 1, 30));
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, fx.mail->document(), kSite), 1);
+  // Another document of the same host later (the next navigation): dropped.
+  auto next = snapdom::page_t::from_html("<p>", "https://mail.northwind.example/inbox");
+  EXPECT_EQ(fx.links.profile_for(fx.tab1, next->document(), u"https://mail.northwind.example/inbox"), -1);
+}
+
+TEST(ProfileLinks, AGrantExpires) {
+  tabs_fixture_t fx;
+  fx.links.granted(kLink, 0xFFFFFF00u);  // the tick count wraps in between
+  EXPECT_TRUE(fx.links.opened(fx.tab1, kLink, kSite, 1, 0x100u));
+  fx.links.granted(kLink, 0);
+  EXPECT_FALSE(fx.links.opened(fx.tab1, kLink, kSite, 1, profile_links_t::kGrantLifetimeMs + 1));
+}
+
+}  // namespace
