@@ -55,15 +55,7 @@ void escape_into(std::string& out, std::u16string_view text, bool attribute) {
   }
 }
 
-void serialize(const node_t* n, std::string& out) {
-  if (n->kind == node_kind::text) {
-    escape_into(out, n->text, false);
-    return;
-  }
-  if (n->kind == node_kind::document) {
-    for (const node_t* c : n->children) serialize(c, out);
-    return;
-  }
+void open_tag_into(const node_t* n, std::string& out) {
   out += '<';
   out += u8(n->tag);
   for (const auto& [k, v] : n->attrs) {
@@ -74,19 +66,72 @@ void serialize(const node_t* n, std::string& out) {
     out += '"';
   }
   out += '>';
-  if (!n->xul && is_void_element(n->tag)) return;
-  for (const node_t* c : n->children) serialize(c, out);
-  out += "</";
-  out += u8(n->tag);
-  out += '>';
+}
+
+// The markup of |n| and everything below it. The tree is walked with a stack of its own: a page's
+// nesting is chosen by its author.
+void serialize(const node_t* n, std::string& out) {
+  struct open_t {
+    const node_t* node;
+    std::size_t next;
+  };
+  std::vector<open_t> stack;
+  auto enter = [&](const node_t* e) {
+    if (e->kind == node_kind::text) {
+      escape_into(out, e->text, false);
+      return;
+    }
+    if (e->kind == node_kind::element) {
+      open_tag_into(e, out);
+      if (!e->xul && is_void_element(e->tag)) return;
+    }
+    stack.push_back({e, 0});
+  };
+  enter(n);
+  while (!stack.empty()) {
+    open_t& top = stack.back();
+    if (top.next < top.node->children.size()) {
+      enter(top.node->children[top.next++]);  // |top| may move
+      continue;
+    }
+    const node_t* done = top.node;
+    stack.pop_back();
+    if (done->kind != node_kind::element) continue;
+    out += "</";
+    out += u8(done->tag);
+    out += '>';
+  }
+}
+
+// Pre-order walk of the elements below |n| (children only, as getElementsByTagName does, or also
+// the anonymous content when |anonymous|), without recursion.
+template <class F>
+void for_each_element_below(node_t* n, F&& visit, bool anonymous = false) {
+  struct open_t {
+    node_t* node;
+    std::size_t next;  // children first, then (with |anonymous|) the anonymous content
+  };
+  std::vector<open_t> stack{{n, 0}};
+  while (!stack.empty()) {
+    open_t& top = stack.back();
+    const std::size_t nc = top.node->children.size();
+    const std::size_t na = anonymous ? top.node->anonymous.size() : 0;
+    if (top.next >= nc + na) {
+      stack.pop_back();
+      continue;
+    }
+    const std::size_t k = top.next++;
+    node_t* c = k < nc ? top.node->children[k] : top.node->anonymous[k - nc];
+    if (c->kind != node_kind::element) continue;
+    visit(c);
+    stack.push_back({c, 0});  // |top| may move
+  }
 }
 
 void collect_by_tag(node_t* n, std::u16string_view tag, std::vector<node_t*>& out) {
-  for (node_t* c : n->children) {
-    if (c->kind != node_kind::element) continue;
+  for_each_element_below(n, [&](node_t* c) {
     if (tag == u"*" || iequals(c->tag, tag)) out.push_back(c);
-    collect_by_tag(c, tag, out);
-  }
+  });
 }
 
 node_t* find_anonymous(node_t* n, std::u16string_view name, std::u16string_view value) {
@@ -101,7 +146,7 @@ node_t* find_anonymous(node_t* n, std::u16string_view name, std::u16string_view 
   return nullptr;
 }
 
-void clone_into(const node_t* from, node_t* to, bool deep, page_t* page) {
+void copy_state(const node_t* from, node_t* to) {
   to->attrs = from->attrs;
   to->text = from->text;
   to->rect = from->rect;
@@ -113,12 +158,22 @@ void clone_into(const node_t* from, node_t* to, bool deep, page_t* page) {
   to->multiple = from->multiple;
   to->input_type = from->input_type;
   to->form_index = -2;
+}
+
+void clone_into(const node_t* from, node_t* to, bool deep, page_t* page) {
+  copy_state(from, to);
   if (!deep) return;
-  for (const node_t* c : from->children) {
-    node_t* copy = c->kind == node_kind::text ? new_text(page, to->doc, c->text)
-                                              : new_element(page, to->doc, c->tag, c->xul);
-    clone_into(c, copy, true, page);
-    to->append(copy);
+  std::vector<std::pair<const node_t*, node_t*>> pending{{from, to}};
+  while (!pending.empty()) {
+    const auto [source, copy] = pending.back();
+    pending.pop_back();
+    for (const node_t* c : source->children) {
+      node_t* child = c->kind == node_kind::text ? new_text(page, copy->doc, c->text)
+                                                 : new_element(page, copy->doc, c->tag, c->xul);
+      copy_state(c, child);
+      copy->append(child);
+      pending.emplace_back(c, child);
+    }
   }
 }
 
@@ -816,6 +871,11 @@ NS_IMETHODIMP window_t::GetFrames(nsIDOMWindowCollection** out) {
   return hand_out<nsIDOMWindowCollection>(frames_object_, out);
 }
 
+NS_IMETHODIMP window_t::GetFrameElement(nsIDOMElement** out) {
+  SNAPDOM_HOOK_PTR("nsIDOMWindow", "GetFrameElement", out);
+  return hand_out(frame_element ? frame_element->as_element() : nullptr, out);
+}
+
 NS_IMETHODIMP window_t::GetInterface(REFNSIID iid, void** result) {
   if (!result) return NS_ERROR_INVALID_POINTER;
   *result = nullptr;
@@ -891,11 +951,14 @@ nsIDOMWindow* page_t::window() const { return top_; }
 
 std::vector<nsIDOMDocument*> page_t::documents() const {
   std::vector<nsIDOMDocument*> out;
-  auto walk = [&](auto& self, window_t* w) -> void {
+  std::vector<window_t*> pending;
+  if (top_) pending.push_back(top_);
+  while (!pending.empty()) {
+    window_t* w = pending.back();
+    pending.pop_back();
     if (w->document && !w->cross_origin) out.push_back(w->document->as_document());
-    for (window_t* f : w->frames) self(self, f);
-  };
-  if (top_) walk(walk, top_);
+    pending.insert(pending.end(), w->frames.rbegin(), w->frames.rend());  // the first frame next
+  }
   return out;
 }
 
@@ -960,6 +1023,26 @@ std::vector<std::pair<std::string, std::string>> page_t::attributes(nsISupports*
   return out;
 }
 
+namespace {
+
+// What describe() names an element by: its tag and its id, else its name, else nothing more.
+struct element_key_t {
+  const std::u16string* tag;
+  const std::u16string* id = nullptr;
+  const std::u16string* name = nullptr;
+
+  explicit element_key_t(const node_t* e) : tag(&e->tag) {
+    if (const std::u16string* v = e->attr(u"id"); v && !v->empty()) id = v;
+    else if (const std::u16string* v = e->attr(u"name"); v && !v->empty()) name = v;
+  }
+  bool operator==(const element_key_t& o) const {
+    auto same = [](const std::u16string* a, const std::u16string* b) { return a == b || (a && b && *a == *b); };
+    return *tag == *o.tag && same(id, o.id) && same(name, o.name);
+  }
+};
+
+}  // namespace
+
 std::string page_t::describe(nsISupports* p) {
   node_t* n = node_t::from(p);
   if (!n) return p ? "(foreign)" : "(null)";
@@ -967,9 +1050,19 @@ std::string page_t::describe(nsISupports* p) {
   if (n->kind == node_kind::document) return "#document";
   std::string out = n->doc->label.empty() ? "" : n->doc->label + ":";
   out += tracecore::to_utf8(n->tag);
-  if (const std::u16string* id = n->attr(u"id"); id && !id->empty()) out += "#" + tracecore::to_utf8(*id);
-  else if (const std::u16string* name = n->attr(u"name"); name && !name->empty())
-    out += "[name=" + tracecore::to_utf8(*name) + "]";
+  const element_key_t key(n);
+  if (key.id) out += "#" + tracecore::to_utf8(*key.id);
+  else if (key.name) out += "[name=" + tracecore::to_utf8(*key.name) + "]";
+  // Elements of one document with the same tag and id get their place among them. (Names repeat in
+  // ordinary forms, radio groups for one, and keep today's text.)
+  if (!key.id) return out;
+  std::size_t alike = 0, place = 0;
+  for_each_element_below(n->doc, [&](node_t* e) {
+    if (!(element_key_t(e) == key)) return;
+    ++alike;
+    if (e == n) place = alike;
+  }, true);
+  if (alike > 1 && place > 0) out += "@" + std::to_string(place);
   return out;
 }
 

@@ -102,7 +102,8 @@ class page_t {
   std::size_t outside_refs() const;
 
   // "input#user", "select[name=country]", "form#login", "frame0:input#user" (in the first frame's
-  // document), "#text", "#document".
+  // document), "#text", "#document". Elements of one document with the same tag and id are told
+  // apart by their place among them in document order: "input#user@1", "input#user@2".
   static std::string describe(nsISupports* node);
   // The attributes of an element of any page, in document order (UTF-8); empty for anything else.
   static std::vector<std::pair<std::string, std::string>> attributes(nsISupports* element);

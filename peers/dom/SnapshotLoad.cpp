@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "nlohmann/json.hpp"
 #include "peers/dom/SnapshotNodes.h"
@@ -22,36 +23,93 @@ std::string frame_label(const std::string& parent_label, std::size_t index) {
 
 // ----- JSON -----
 
+// Builds the documents of a snapshot with an explicit stack, so that the nesting of a page (which
+// its author chooses) never becomes the nesting of calls here.
 class json_loader_t {
  public:
   explicit json_loader_t(page_t* page) : page_(page) {}
 
-  window_t* window(const json& frame, const std::string& label) {
-    const std::u16string url = u16(frame.value("url", std::string()));
-    if (frame.value("crossOrigin", false) || !frame.contains("document")) {
-      window_t* w = new_window(page_, nullptr, url);
-      w->cross_origin = true;
-      return w;
-    }
-    const json& d = frame.at("document");
-    node_t* doc = new_document(page_, u16(d.value("url", frame.value("url", std::string()))), label);
-    window_t* w = new_window(page_, doc, doc->url);
-    for (const json& c : d.value("children", json::array())) add(doc, doc, c, w);
+  // The window of a frame record (or of the top document, |url| and |document| given): readable when
+  // the record has a document, whatever its origin; without one (older snapshots of other origins,
+  // or a frame that could not be recorded) its document cannot be reached.
+  window_t* top(const std::string& url, const json& document) {
+    window_t* w = open_window(url, &document, "");
+    build();
     return w;
   }
 
  private:
-  void add(node_t* doc, node_t* parent, const json& j, window_t* w) {
-    if (!j.is_object()) throw std::runtime_error("snapshot: a node must be an object");
-    if (j.contains("text")) {
-      parent->append(new_text(page_, doc, u16(j.at("text").get<std::string>())));
-      return;
+  // One element (or document) whose children are being added.
+  struct open_t {
+    node_t* node;       // the element, or the document itself
+    node_t* doc;
+    window_t* window;   // the window of |doc|
+    const json* item;   // the element's record; null for a document
+    const json* children;
+    std::size_t next = 0;
+    bool anonymous = false;  // adding the anonymous content now
+  };
+
+  window_t* open_window(const std::string& url, const json* document, const std::string& label) {
+    if (!document) {
+      window_t* w = new_window(page_, nullptr, u16(url));
+      w->cross_origin = true;
+      return w;
     }
-    node_t* e = element(doc, j, w);
-    parent->append(e);
+    node_t* doc = new_document(page_, u16(document->value("url", url)), label);
+    window_t* w = new_window(page_, doc, doc->url);
+    stack_.push_back({doc, doc, w, nullptr, children_of(*document, "children")});
+    return w;
   }
 
-  node_t* element(node_t* doc, const json& j, window_t* w) {
+  window_t* frame_window(const json& frame, const std::string& label) {
+    const std::string url = frame.value("url", std::string());
+    return open_window(url, frame.contains("document") ? &frame.at("document") : nullptr, label);
+  }
+
+  static const json* children_of(const json& j, const char* key) {
+    static const json kNone = json::array();
+    if (!j.contains(key)) return &kNone;
+    const json& c = j.at(key);
+    if (!c.is_array()) throw std::runtime_error(std::string("snapshot: ") + key + " must be an array");
+    return &c;
+  }
+
+  void build() {
+    while (!stack_.empty()) {
+      open_t& top = stack_.back();
+      if (top.next < top.children->size()) {
+        const json& c = (*top.children)[top.next++];
+        if (!c.is_object()) throw std::runtime_error("snapshot: a node must be an object");
+        if (!top.anonymous && c.contains("text")) {
+          top.node->append(new_text(page_, top.doc, u16(c.at("text").get<std::string>())));
+          continue;
+        }
+        node_t* e = element(top.doc, c);
+        if (top.anonymous) {
+          e->parent = top.node;
+          top.node->anonymous.push_back(e);
+        } else {
+          top.node->append(e);
+        }
+        const open_t child{e, top.doc, top.window, &c, children_of(c, "children")};
+        stack_.push_back(child);  // |top| may move
+        continue;
+      }
+      if (top.item && !top.anonymous) {
+        top.anonymous = true;
+        top.children = children_of(*top.item, "anonymous");
+        top.next = 0;
+        continue;
+      }
+      const open_t done = top;
+      stack_.pop_back();
+      if (done.item) finish(done.node, done.doc, done.window, *done.item);
+    }
+  }
+
+  // An element with its attributes and layout; its children come later.
+  node_t* element(node_t* doc, const json& j) {
     node_t* e = new_element(page_, doc, u16(j.at("tag").get<std::string>()), j.value("xul", false));
     for (const json& a : j.value("attrs", json::array())) {
       if (!a.is_array() || a.size() != 2) throw std::runtime_error("snapshot: an attribute is a [name, value] pair");
@@ -68,12 +126,12 @@ class json_loader_t {
       e->offset_width = o[0].get<PRInt32>();
       e->offset_height = o[1].get<PRInt32>();
     }
-    for (const json& c : j.value("children", json::array())) add(doc, e, c, w);
-    for (const json& c : j.value("anonymous", json::array())) {
-      node_t* a = element(doc, c, w);
-      a->parent = e;
-      e->anonymous.push_back(a);
-    }
+    return e;
+  }
+
+  // Control state (which needs the children, for a select's options) and the frame, once the
+  // element's children are in.
+  void finish(node_t* e, node_t* doc, window_t* w, const json& j) {
     init_control_state(e);
     if (j.contains("control")) {
       const json& c = j.at("control");
@@ -85,14 +143,15 @@ class json_loader_t {
       if (c.contains("form")) e->form_index = c.at("form").is_null() ? -1 : c.at("form").get<int>();
     }
     if (j.contains("frame") && j.at("frame").is_object()) {
-      window_t* child = window(j.at("frame"), frame_label(doc->label, w->frames.size()));
+      window_t* child = frame_window(j.at("frame"), frame_label(doc->label, w->frames.size()));
       w->frames.push_back(child);
       e->frame_window = child;
+      child->frame_element = e;
     }
-    return e;
   }
 
   page_t* page_;
+  std::vector<open_t> stack_;
 };
 
 // ----- HTML -----
@@ -179,9 +238,10 @@ class html_loader_t {
       }
       if (s.compare(i, 2, "</") == 0) {
         const std::size_t end = s.find('>', i);
-        std::string tag = lower_ascii(s.substr(i + 2, (end == std::string_view::npos ? s.size() : end) - i - 2));
+        const std::u16string tag =
+            u16(lower_ascii(s.substr(i + 2, (end == std::string_view::npos ? s.size() : end) - i - 2)));
         for (std::size_t k = stack.size(); k-- > 1;)
-          if (stack[k]->kind == node_kind::element && tracecore::to_utf8(stack[k]->tag) == tag) {
+          if (stack[k]->kind == node_kind::element && stack[k]->tag == tag) {
             for (std::size_t m = stack.size(); m-- > k;) finish(stack[m]);
             stack.resize(k);
             break;
@@ -242,6 +302,7 @@ class html_loader_t {
     } else {
       parent->append(e);
     }
+    if (hidden_.count(parent) || hidden_by_markup(e)) hidden_.insert(e);
     if (tag == "script" || tag == "style") {
       const std::string close = "</" + tag;
       std::size_t end = next;
@@ -273,32 +334,33 @@ class html_loader_t {
     }
     w->frames.push_back(child);
     e->frame_window = child;
+    child->frame_element = e;
   }
 
+  // Whether the element's own markup hides it (its ancestors' is in |hidden_|).
   static bool hidden_by_markup(const node_t* e) {
-    for (const node_t* n = e; n && n->kind == node_kind::element; n = n->parent) {
-      if (n->attr(u"hidden")) return true;
-      if (const std::u16string* st = n->attr(u"style")) {
-        std::u16string compact;
-        for (char16_t c : *st)
-          if (c != u' ') compact += c;
-        if (lower(compact).find(u"display:none") != std::u16string::npos) return true;
-      }
+    if (e->attr(u"hidden")) return true;
+    if (const std::u16string* st = e->attr(u"style")) {
+      std::u16string compact;
+      for (char16_t c : *st)
+        if (c != u' ') compact += c;
+      if (lower(compact).find(u"display:none") != std::u16string::npos) return true;
     }
     return false;
   }
 
+  // Every element is finished once: when it is closed, or right away when it has no content.
   void finish(node_t* e) {
     init_control_state(e);
-    const bool hidden = hidden_by_markup(e) || (e->is_html(u"input") && e->input_type == u"hidden");
+    const bool hidden = hidden_.count(e) || (e->is_html(u"input") && e->input_type == u"hidden");
     e->offset_width = hidden ? 0 : 100;
     e->offset_height = hidden ? 0 : 20;
     e->rect = hidden ? std::array<float, 4>{0, 0, 0, 0} : std::array<float, 4>{0, 0, 100, 20};
-    for (node_t* a : e->anonymous) finish(a);
   }
 
   page_t* page_;
   const std::vector<page_t::frame_html_t>& frames_;
+  std::unordered_set<const node_t*> hidden_;  // elements hidden by their own or an ancestor's markup
 };
 
 }  // namespace
@@ -313,9 +375,8 @@ std::unique_ptr<page_t> page_t::load_json(std::string_view text) {
   if (!j.is_object() || !j.contains("document")) throw std::runtime_error("snapshot: no document");
   auto page = std::make_unique<page_t>();
   try {
-    json frame = {{"url", j.value("url", std::string())}, {"document", j.at("document")}};
     json_loader_t loader(page.get());
-    page->set_top(loader.window(frame, ""));
+    page->set_top(loader.top(j.value("url", std::string()), j.at("document")));
     page->set_screen_pixels_per_css_pixel(j.value("screenPixelsPerCSSPixel", 1.0f));
   } catch (const json::exception& e) {
     throw std::runtime_error(std::string("snapshot: ") + e.what());

@@ -233,12 +233,14 @@ class window_t final : public object_t, public nsIDOMWindow, public nsIInterface
   SNAPDOM_REFCOUNT
   NS_IMETHOD GetDocument(nsIDOMDocument** document) override;
   NS_IMETHOD GetFrames(nsIDOMWindowCollection** frames) override;
+  NS_IMETHOD GetFrameElement(nsIDOMElement** frameElement) override;
   NS_IMETHOD GetInterface(REFNSIID iid, void** result) override;
 
   node_t* document = nullptr;
   bool cross_origin = false;  // a frame of another origin: its document cannot be reached
   std::u16string url;
   std::vector<window_t*> frames;
+  node_t* frame_element = nullptr;  // the element of the parent document that holds this frame
 
  private:
   window_collection_t* frames_object_ = nullptr;
