@@ -443,18 +443,63 @@ TEST_F(LogonRoad, QuickLinkOpensTheSiteAndFillsInItsProfile) {
   tab->GetAttribute(nsString(u"kxffagent_profileid"), kept);
   EXPECT_EQ(u"1", kept.view());
 
-  // An unknown page keeps the profile for later; the sign-in page takes it and is filled in with it.
+  // The tab shows another site first: the profile is bound to the quick link's host, so it is gone.
   auto other = open("two_submits");
-  bool present = false;
-  tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
-  EXPECT_TRUE(present);
-  activate(*page);
+  bool present = true;
   tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
   EXPECT_FALSE(present);
-  ASSERT_TRUE(kxagent::pump_until([&] { return submitted(*page); }, 10000)) << trace.dump();
-  EXPECT_EQ((std::vector<std::string>{"input#username=second.user", "input#password=demo-password-2"}), values(*page));
+  activate(*page);
+  kxagent::pump_until([] { return false; }, 300);
+  EXPECT_TRUE(values(*page).empty()) << "a profile dropped by the navigation fills nothing";
+
+  // The quick link again: the sign-in page takes the profile and is filled in with it.
+  component_.client->QuickLinkToProfileLink(nsString(u"kxql://open/#id=2"), link);
+  component_.client->OnProfileLink(browser(), page->document(), link, target, &found);
+  auto fresh = fixture("login");
+  activate(*fresh);
+  tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
+  EXPECT_FALSE(present);
+  ASSERT_TRUE(kxagent::pump_until([&] { return submitted(*fresh); }, 10000)) << trace.dump();
+  EXPECT_EQ((std::vector<std::string>{"input#username=second.user", "input#password=demo-password-2"}), values(*fresh));
   EXPECT_EQ(1, agent_->log_of("block").back()["decoded"]["manifestprofileID"]["profileindex"].get<int>());
+
+  // A page's own "?kxprofileid=" (a link the component never produced): the parameter goes, no
+  // profile is kept, and the page is not filled without being asked.
+  const int asked = blocks(1);
+  component_.client->OnProfileLink(browser(), page->document(),
+                                   nsString(u"https://mail.northwind.example/login?kxprofileid=1"), target, &found);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(u"https://mail.northwind.example/login", target.view());
+  tab->HasAttribute(nsString(u"kxffagent_profileid"), &present);
+  EXPECT_FALSE(present);
+  auto lured = fixture("login");
+  activate(*lured);
+  kxagent::pump_until([] { return false; }, 300);
+  EXPECT_EQ(asked, blocks(1)) << "no fill-in data was asked for";
+  EXPECT_TRUE(values(*lured).empty());
   clear_setting(L"quicklink_filename");
+}
+
+TEST_F(LogonRoad, AnswerForAnotherDocumentWithTheSameIdFillsNothing) {
+  tracecore::testing::capture_t trace;
+  start_agent();
+  initialize();
+  auto page = open("login");
+  const std::string id = GetDocAttr(page->document(), kxext::kDocIdAttr);
+  // The agent's answer is held back; meanwhile another document with the same names, which copied
+  // the first one's "kxffagent_docid", becomes active.
+  agent_->hold_deliveries(true);
+  component_->onrequestfillin();
+  ASSERT_TRUE(kxagent::pump_until([&] { return blocks(1) > 0; }, 10000)) << trace.dump();
+  auto forger = fixture("login");
+  SetDocAttr(forger->document(), kxext::kDocIdAttr, id);
+  activate(*forger);
+  agent_->hold_deliveries(false);
+  ASSERT_TRUE(kxagent::pump_until([&] { return delivered("NOTICE::senddata") > 0; }, 10000)) << trace.dump();
+  kxagent::pump_until([] { return false; }, 300);
+  EXPECT_TRUE(trace.has('U', "'`I04`'fill refused: not the document of the request")) << trace.dump();
+  EXPECT_TRUE(values(*forger).empty());
+  EXPECT_TRUE(values(*page).empty());
 }
 
 TEST_F(LogonRoad, CallThatNeverReachedTheAgentLeavesThePageFree) {

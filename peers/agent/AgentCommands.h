@@ -13,6 +13,7 @@ enum command_t : std::uint32_t {
   cmd_die_in_call = 4,  // end the process when the next record arrives, before acknowledging
   cmd_version = 5,      // the version announced from now on
   cmd_quit = 6,         // close the window and end
+  cmd_hold = 7,         // 1: keep notices and actions queued; 0: deliver what was kept, and go on delivering
 };
 
 // The message the stand-in's window answers with wParam + lParam (a forwarded-message probe).

@@ -143,6 +143,12 @@ void agent_process_t::set_noack(bool on) {
   command(cmd_noack, data);
 }
 
+void agent_process_t::hold_deliveries(bool on) {
+  std::vector<std::uint8_t> data;
+  put(data, on ? 1 : 0);
+  command(cmd_hold, data);
+}
+
 void agent_process_t::die_in_call() { command(cmd_die_in_call, {}); }
 
 void agent_process_t::set_version(std::uint32_t version) {

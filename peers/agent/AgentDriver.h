@@ -46,6 +46,8 @@ class agent_process_t {
   void notice(HWND comm, std::uint32_t code, const serialization::memoryblock_i& block);
   void action(HWND comm, std::uint32_t operation, HWND reply = nullptr);
   void set_noack(bool on);
+  // With |on|, the notices and actions the agent would deliver are kept; off delivers them.
+  void hold_deliveries(bool on);
   void die_in_call();
   void set_version(std::uint32_t version);
   // Waits up to |ms| for the process to end.

@@ -361,6 +361,7 @@ class agent_t {
   vault_t vault_;
   std::atomic<std::uint32_t> version_;
   std::atomic<bool> noack_{false};
+  std::atomic<bool> hold_{false};  // deliveries are kept until released
   std::atomic<bool> die_{false};
   std::atomic<HWND> reply_window_{nullptr};
   std::mutex replies_lock_;
@@ -592,7 +593,7 @@ void agent_t::queue(delivery_t d) {
     std::lock_guard<std::mutex> g(deliveries_lock_);
     deliveries_.push_back(std::move(d));
   }
-  PostMessageW(window_, kRunDeliveries, 0, 0);
+  if (!hold_.load()) PostMessageW(window_, kRunDeliveries, 0, 0);
 }
 
 void agent_t::announce_cache_update() {
@@ -675,6 +676,10 @@ void agent_t::command(std::uint32_t cmd, std::span<const std::uint8_t> data) {
       break;
     }
     case kxagent::cmd_noack: noack_.store(arg(0) != 0); break;
+    case kxagent::cmd_hold:
+      hold_.store(arg(0) != 0);
+      if (!hold_.load()) PostMessageW(window_, kRunDeliveries, 0, 0);
+      break;
     case kxagent::cmd_die_in_call: die_.store(true); break;
     case kxagent::cmd_version: version_.store(arg(0)); break;
     case kxagent::cmd_quit: PostMessageW(window_, WM_CLOSE, 0, 0); break;
