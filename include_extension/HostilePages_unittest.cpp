@@ -1,8 +1,11 @@
 // Pages built to hurt the component: nesting deep enough to overflow a recursive walk, tens of
 // thousands of controls, label searches that would visit the page over and over. Each page is
 // trained as the component trains (plan_training: controls, labels, the new manifest and its text);
-// it must finish, and ordinary pages must keep their labels. The pages are generated here.
+// it must finish, and ordinary pages must keep their labels. These pages are generated here.
+// Then frames that repeat a sign-in form, as the component sees them: the committed snapshot of
+// tests/pages/frames (a hidden decoy frame of the same site, a shown frame of another site).
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "manifest/ManifestCreation.h"
 #include "peers/dom/SnapshotDom.h"
 #include "tracecore/testing.h"
+#include "tracecore/utf.h"
 
 namespace kxext {
 namespace {
@@ -164,6 +168,95 @@ TEST(HostileTraining, OrdinaryPageKeepsItsLabels) {
   EXPECT_EQ((std::vector<std::string>{"Code", "User name", "Password:", "Keep me signed in", "Country"}),
             dispnames(t.records));
   EXPECT_EQ(training_plan_t::createmanifest, t.plan.kind);
+}
+
+// ---- frames ----
+
+std::unique_ptr<page_t> fixture(const std::string& name) {
+  const char* root = std::getenv("KX_SOURCE_DIR");
+  return page_t::load_file(std::string(root ? root : ".") + "/tests/pages/" + name + ".json");
+}
+
+nsCOMPtr<nsIDOMWindow> frame_window(nsIDOMWindow* parent, PRUint32 index) {
+  nsCOMPtr<nsIDOMWindowCollection> frames;
+  nsCOMPtr<nsIDOMWindow> w;
+  EXPECT_EQ(NS_OK, parent->GetFrames(getter_AddRefs(frames)));
+  if (frames) {
+    EXPECT_EQ(NS_OK, frames->Item(index, getter_AddRefs(w)));
+  }
+  return w;
+}
+
+std::string frame_element_id(nsIDOMWindow* w) {
+  nsCOMPtr<nsIDOMElement> e;
+  EXPECT_EQ(NS_OK, w->GetFrameElement(getter_AddRefs(e)));
+  nsString id;
+  if (e) e->GetAttribute(nsString(u"id"), id);
+  return tracecore::to_utf8(id.view());
+}
+
+// The sign-in page with its decoy frame (same site, 0x0) and the partner's frame (another site, shown).
+// Chromium recorded the other site's document too, so the component sees all three forms, and the
+// event log tells the three user fields apart.
+TEST(HostileFrames, EveryFrameOfTheFixtureIsReadable) {
+  auto page = fixture("frames/signin");
+  ASSERT_EQ(3u, page->documents().size());
+  nsCOMPtr<nsIDOMWindow> decoy = frame_window(page->window(), 0), partner = frame_window(page->window(), 1);
+  ASSERT_TRUE(decoy && partner);
+  EXPECT_EQ("sync", frame_element_id(decoy));
+  EXPECT_EQ("partner", frame_element_id(partner));
+  nsCOMPtr<nsIDOMElement> none;
+  EXPECT_EQ(NS_OK, page->window()->GetFrameElement(getter_AddRefs(none)));
+  EXPECT_FALSE(none) << "the top window has no frame element";
+  nsCOMPtr<nsIDOMDocument> other;
+  EXPECT_EQ(NS_OK, partner->GetDocument(getter_AddRefs(other)));
+  ASSERT_TRUE(other);
+
+  ffcontrols controls;
+  controls.build(page->document());
+  controls.label();
+  std::vector<std::string> seen;
+  for (const ffcontrol& c : controls.list())
+    seen.push_back(page_t::describe(c.element) + " " + c.parent + " '" + c.dispname + "'");
+  EXPECT_EQ((std::vector<std::string>{
+                "frame0:input#user https://online.lakeside-credit.example/signin/decoy.html 'Member number'",
+                "frame0:input#pass https://online.lakeside-credit.example/signin/decoy.html 'Password'",
+                "frame1:input#user https://offers.partner-ads.example/widget.html 'Member number'",
+                "frame1:input#pass https://offers.partner-ads.example/widget.html 'Password'",
+                "input#user  'Member number'", "input#pass  'Password'"}),
+            seen)
+      << "the decoy's text field has a size of its own inside the 0x0 frame, so it is listed";
+}
+
+// Snapshots from before other sites were recorded keep their frames unreadable.
+TEST(HostileFrames, CrossOriginFramesWithoutDocumentStayUnreadable) {
+  auto page = fixture("login_iframe");
+  nsCOMPtr<nsIDOMWindow> ads = frame_window(page->window(), 1);
+  ASSERT_TRUE(ads);
+  nsCOMPtr<nsIDOMDocument> doc;
+  EXPECT_EQ(static_cast<nsresult>(0x805303E8), ads->GetDocument(getter_AddRefs(doc)));
+  EXPECT_EQ(2u, page->documents().size());
+}
+
+// Two forms of one document repeating ids: the event log names each field by its place among the
+// fields of that id; fields whose id is unique, and repeated names, read as before.
+TEST(HostileFrames, RepeatedIdsAreToldApartInTheEventLog) {
+  auto page = page_t::from_html(
+      "<form id='a'><input id='user' name='u'><input id='pin' name='p'><input name='n'></form>"
+      "<form id='b'><input id='user' name='u'><input name='n'></form>");
+  nsCOMPtr<nsIDOMNodeList> inputs;
+  ASSERT_EQ(NS_OK, page->document()->GetElementsByTagName(nsString(u"input"), getter_AddRefs(inputs)));
+  std::vector<std::string> names;
+  for (PRUint32 i = 0; i < 5; ++i) {
+    nsCOMPtr<nsIDOMNode> n;
+    ASSERT_EQ(NS_OK, inputs->Item(i, getter_AddRefs(n)));
+    nsCOMPtr<nsIDOMHTMLInputElement> input = do_QueryInterface(n);
+    ASSERT_TRUE(input);
+    input->SetValue(nsString(u"x"));
+  }
+  for (const auto& e : page->events()) names.push_back(e.target);
+  EXPECT_EQ((std::vector<std::string>{"input#user@1", "input#pin", "input[name=n]", "input#user@2", "input[name=n]"}),
+            names);
 }
 
 }  // namespace

@@ -2,11 +2,18 @@
 // pagesnap: renders one HTML file in headless Chromium and prints the page's snapshot JSON (the
 // format is described in docs/snapshot-format.md).
 //
-//   node pagesnap.js PAGE.html [--url URL] [--out FILE]
+//   node pagesnap.js PAGE.html [--url URL [--origin ORIGIN]...] [--out FILE]
 //
 // With --url the file is served under that address (its frames and other files from the same folder
 // under the same origin), so that frames, form actions and the document URL look like the real
-// site's. Every other address is answered with an empty page: the browser never reaches the network.
+// site's. Each --origin (such as https://other.example, or a bare host name for both http and https)
+// serves the same folder from its root as well, so that frames of other sites load from files beside
+// the page. Every other address is answered with an empty page: the browser never reaches the network.
+//
+// Frames of the page's origin are recorded with their documents, and so are frames of a served
+// origin, marked with that origin: Chromium reaches every frame's document through its debugging
+// protocol, out-of-process frames included, as the browser's own code reaches every frame. Frames of
+// any other address (which got the empty stand-in page) are recorded as cross-origin, without document.
 'use strict';
 
 const fs = require('fs');
@@ -20,21 +27,39 @@ const CHROMIUM_FLAGS = [
 ];
 
 function usage() {
-  process.stderr.write('usage: pagesnap.js PAGE.html [--url URL] [--out FILE]\n');
+  process.stderr.write('usage: pagesnap.js PAGE.html [--url URL [--origin ORIGIN]...] [--out FILE]\n');
   process.exit(2);
 }
 
 function parseArgs(argv) {
-  const args = { page: null, url: null, out: null };
+  const args = { page: null, url: null, out: null, origins: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     if (a === '--url') args.url = argv[++i];
     else if (a === '--out') args.out = argv[++i];
+    else if (a === '--origin') args.origins.push(argv[++i]);
     else if (!args.page) args.page = a;
     else usage();
   }
   if (!args.page || (args.url === undefined) || (args.out === undefined)) usage();
+  if (args.origins.some((o) => !o)) usage();
+  if (args.origins.length && !args.url) {
+    process.stderr.write('pagesnap: --origin needs --url\n');
+    process.exit(2);
+  }
   return args;
+}
+
+// Whether |url| belongs to one of the --origin values: a full origin, or a bare host name (any scheme).
+function servedExtra(url, origins) {
+  return origins.some((o) => (o.includes('://') ? new URL(o).origin === url.origin : url.hostname === o.toLowerCase()));
+}
+
+// The file of |rel| inside |baseDir|, or null when it leaves the folder or does not exist.
+function fileIn(baseDir, rel) {
+  const file = path.resolve(baseDir, rel);
+  if (!file.startsWith(baseDir + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) return null;
+  return file;
 }
 
 const MIME = { '.html': 'text/html', '.htm': 'text/html', '.css': 'text/css', '.js': 'text/javascript',
@@ -101,7 +126,8 @@ function findFrameNodes(tree, found) {
   return found;
 }
 
-async function snapFrame(frame, topOrigin, depth) {
+// |served(origin)|: whether that origin's frames are recorded with their documents.
+async function snapFrame(frame, topOrigin, served, depth) {
   const doc = await frame.evaluate(serializeDocument);
   const placeholders = {};
   for (const c of doc.children) findFrameNodes(c, placeholders);
@@ -117,11 +143,13 @@ async function snapFrame(frame, topOrigin, depth) {
       continue;
     }
     const origin = await child.evaluate(() => location.origin).catch(() => 'null');
-    if (origin !== topOrigin || origin === 'null') {
+    const same = origin === topOrigin && origin !== 'null';
+    if (!same && (origin === 'null' || !served(origin))) {
       holder.frame = { url: child.url(), crossOrigin: true };
       continue;
     }
-    holder.frame = { url: child.url(), document: await snapFrame(child, topOrigin, depth + 1) };
+    const document = await snapFrame(child, topOrigin, served, depth + 1);
+    holder.frame = same ? { url: child.url(), document } : { url: child.url(), origin, document };
   }
   for (const h of handles) await h.dispose();
   return doc;
@@ -152,10 +180,11 @@ async function main() {
         if (sameOrigin && req.pathname === pose.pathname) {
           return route.fulfill({ status: 200, contentType: 'text/html', body: fs.readFileSync(pageFile) });
         }
-        if (sameOrigin && req.pathname.startsWith(poseDir)) {
-          const rel = decodeURIComponent(req.pathname.slice(poseDir.length));
-          const file = path.resolve(baseDir, rel);
-          if (file.startsWith(baseDir + path.sep) && fs.existsSync(file) && fs.statSync(file).isFile()) {
+        const extra = !sameOrigin && servedExtra(req, args.origins);
+        if ((sameOrigin && req.pathname.startsWith(poseDir)) || extra) {
+          const rel = decodeURIComponent(req.pathname.slice(extra ? 1 : poseDir.length));
+          const file = fileIn(baseDir, rel);
+          if (file) {
             return route.fulfill({ status: 200, contentType: MIME[path.extname(file)] || 'application/octet-stream',
                                    body: fs.readFileSync(file) });
           }
@@ -174,7 +203,8 @@ async function main() {
       url: page.url(),
       screenPixelsPerCSSPixel: await page.evaluate(() => window.devicePixelRatio),
       viewport: [1280, 800],
-      document: await snapFrame(page.mainFrame(), topOrigin, 0),
+      document: await snapFrame(page.mainFrame(), topOrigin,
+                                (origin) => servedExtra(new URL(origin), args.origins), 0),
     };
     // One line per node and its small arrays, so that snapshots diff well.
     const text = JSON.stringify(snapshot, null, 1)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints the snapshot JSON of one page: snapshot.sh PAGE.html [--url URL] [--out FILE]
+# Prints the snapshot JSON of one page: snapshot.sh PAGE.html [--url URL [--origin ORIGIN]...] [--out FILE]
 # Installs Debian's chromium and the npm packages on first use.
 set -euo pipefail
 DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
