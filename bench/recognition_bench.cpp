@@ -86,6 +86,41 @@ void BM_RecognizeToCachedState(benchmark::State& state) {
 }
 BENCHMARK(BM_RecognizeToCachedState)->Unit(benchmark::kMicrosecond);
 
+// The same page on another host of the site: no URL is equal, so every one of the 20 forms takes
+// the domain-strength comparison, which needs the registrable domains of both URLs.
+void BM_RecognizeOnAnotherHostOfTheSite(benchmark::State& state) {
+  fixture_t& f = fixture();
+  kxext::CPageStateCache cache;
+  const kxext::recognition_sources_t sources = f.sources();
+  const std::u16string url = u"https://login.example.test/account";
+  std::size_t recognized = 0;
+  for (auto _ : state) {
+    kxext::PageState page_state;
+    kxext::recognize_page(f.page->document(), url, sources, page_state);
+    cache.cached_state(f.page->document(), page_state, true);
+    recognized = page_state.recognized.size();
+  }
+  state.counters["recognized"] = static_cast<double>(recognized);
+}
+BENCHMARK(BM_RecognizeOnAnotherHostOfTheSite)->Unit(benchmark::kMicrosecond);
+
+// The URL checks alone of the 20 forms at domain strength (registrable domains from the compiled-in
+// Public Suffix List).
+void BM_DomainStrengthUrlChecks(benchmark::State& state) {
+  fixture_t& f = fixture();
+  std::vector<Manifest> manifests(kManifests);
+  for (int i = 0; i < kManifests; ++i)
+    loadM_properly((f.dir / ("form" + std::to_string(i) + ".kxm")).u16string(), manifests[static_cast<std::size_t>(i)]);
+  const std::u16string url = u"https://login.example.test/account";
+  for (auto _ : state) {
+    int matched = 0;
+    for (const Manifest& m : manifests)
+      for (const ManifestForm& form : m.forms) matched += kxext::is_url_match(manifest::checkFormUrl(form, url));
+    benchmark::DoNotOptimize(matched);
+  }
+}
+BENCHMARK(BM_DomainStrengthUrlChecks)->Unit(benchmark::kMicrosecond);
+
 // Part 1: the lookup and loading the 20 manifest files.
 void BM_LookupAndLoad(benchmark::State& state) {
   fixture_t& f = fixture();
