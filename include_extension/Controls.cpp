@@ -127,6 +127,24 @@ void collect_frames(nsIDOMDocument* top, std::vector<frame_document_t>& out) {
 
 }  // namespace
 
+// The tick count at build time, made unique: controls built in the same millisecond (every control
+// of one enumeration, as a rule) would otherwise share it, and with it the accid of every field of a
+// manifest trained from them. Each value is the tick count, or one more than the last value when the
+// clock has not moved on.
+std::int32_t next_memid() {
+  static std::int32_t last = 0;
+  static bool any = false;
+  const std::int32_t now = kx_tick_count();
+  // Signed difference: the tick count wraps.
+  const std::int32_t value =
+      any && static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last)) <= 0
+          ? static_cast<std::int32_t>(static_cast<std::uint32_t>(last) + 1u)
+          : now;
+  last = value;
+  any = true;
+  return value == -1 ? next_memid() : value;  // -1 means "not built"
+}
+
 bool usableFormName(std::u16string_view candidate) { return !candidate.empty() && !is_braced_guid(candidate); }
 
 std::string composeControlName(std::string_view formname, std::string_view id, std::string_view name) {
@@ -207,9 +225,9 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
       }
       nsString name, id;
       if (!NSOK(input->GetName(name))) m_esName.assign(name.view());
-      // The inner input of a XUL textbox has no id of its own as a rule: the textbox's id, read above,
-      // then stays the control's id instead of being wiped out.
-      if (!NSOK(input->GetId(id)) && !id.view().empty()) m_esId.assign(id.view());
+      // The id of a XUL textbox read above is replaced by the inner input's id, an empty one too:
+      // manifests trained on such pages carry the composed names made that way.
+      if (!NSOK(input->GetId(id))) m_esId.assign(id.view());
       if (type == ctl_check || type == ctl_radio) {
         bool checked = false;
         if (!NSOK(input->GetChecked(&checked))) value = checked ? "1" : "0";
@@ -271,7 +289,7 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
     composed.clear();
     return NS_ERROR_UNEXPECTED;
   }
-  memID = kx_tick_count();
+  memID = next_memid();
   this->formname = formname;
   return NS_OK;
 }

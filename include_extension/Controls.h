@@ -96,6 +96,9 @@ std::string composeControlName(std::string_view formname, std::string_view id, s
 std::string encodeControlIdentity(std::uint32_t flags, const std::string& composed, const std::string& formname,
                                   const std::string& part3, const std::string& part4, ffstring_table& strings,
                                   ffstring_index* index = nullptr);
+// The memID of a control built now: the tick count, unique among the controls built by this module
+// (one more than the last when the clock has not moved on). UI thread only.
+std::int32_t next_memid();
 // Whether |candidate| is a usable form name: not empty and no GUID in braces.
 bool usableFormName(std::u16string_view candidate);
 

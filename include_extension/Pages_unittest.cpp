@@ -75,8 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
         page_case_t{"guid_forms",
                     {"edit #kx#<;)lid=.ctl00_user.ctl00$user 'User name:'",
                      "psw #kx#<;)lid=.ctl00_pwd.ctl00$pwd 'Password:'", "edit feedback.fb.fb 'Feedback'"}},
+        // The inner input of the textbox "loginTextbox" has no id: its empty id is the control's.
         page_case_t{"xul_textbox",
-                    {"edit proxyauth.loginTextbox.proxyuser 'User name:'", "psw proxyauth.pwinner. 'Password:'"}}),
+                    {"edit proxyauth..proxyuser 'User name:'", "psw proxyauth.pwinner. 'Password:'"}}),
     [](const auto& info) { return std::string(info.param.page); });
 
 TEST(FixturePages, FrameControlsCarryTheFrameAddress) {

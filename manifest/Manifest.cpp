@@ -1,5 +1,7 @@
 #include "manifest/Manifest.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "manifest/Escape.h"
@@ -129,18 +131,34 @@ std::int32_t fieldIndexOf(const ManifestForm& form, std::int32_t fieldId) {
 }
 
 void Manifest::assignFieldIds() {
-  for (auto& form : forms) {
+  // Field ids must be unique within the manifest (accid = fieldId, and the fill-in's items name
+  // fields by it). The first two forms number their fields from their form number shifted by 16 as
+  // always; a later form does so only with a number of its own (2 and up, not taken by an earlier
+  // form); otherwise (a third form's context is not normalised and may be absent or repeat another
+  // form's) its new ids follow the highest id of the forms before it. Ids read from the file stay.
+  std::int32_t highest = -1;
+  for (std::size_t i = 0; i < forms.size(); ++i) {
+    ManifestForm& form = forms[i];
     const std::int32_t number = form.context.name;
+    bool own_range = i < 2;
+    if (!own_range && number >= 2) {
+      own_range = true;
+      for (std::size_t j = 0; j < i; ++j)
+        if (forms[j].context.name == number) own_range = false;
+    }
     // Shifted as unsigned: form numbers read from files may be negative or large.
-    std::int32_t next = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) << 16);
+    std::int32_t next = own_range ? static_cast<std::int32_t>(static_cast<std::uint32_t>(number) << 16)
+                                  : (highest == INT32_MAX ? INT32_MAX : highest + 1);
     for (const auto& f : form.fields)
-      if (f.fieldId >= next && f.fieldId != INT32_MAX) next = f.fieldId + 1;
+      if (f.fieldId != -1 && f.fieldId >= next && f.fieldId != INT32_MAX) next = f.fieldId + 1;
+    if (next == -1) next = 0;
     for (auto& f : form.fields) {
       if (f.fieldId == -1) {
         f.fieldId = next;
         if (next != INT32_MAX) ++next;
       }
       f.formNumber = number;
+      highest = std::max(highest, f.fieldId);
     }
   }
 }

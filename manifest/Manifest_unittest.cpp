@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 ManifestField field(bool password = false) {
@@ -68,8 +70,28 @@ TEST(Normalize, FormsWithoutContextGetLogonAndPasswordChangeNumbers) {
     EXPECT_EQ(m.forms[0].fields[i].formNumber, 0);
     EXPECT_EQ(m.forms[1].fields[i].fieldId, 65536 + i);
     EXPECT_EQ(m.forms[1].fields[i].formNumber, 1);
+    // The third form's context is left as it is; its ids still differ from every other form's.
+    EXPECT_EQ(m.forms[2].fields[i].fieldId, 65536 + 3 + i);
   }
   EXPECT_EQ(m.isNew, 0);
+}
+
+TEST(Normalize, FieldIdsAreUniqueWithinTheManifest) {
+  Manifest m;
+  for (int i = 0; i < 5; ++i) m.forms.push_back(formWith({field(), field()}));
+  m.forms[3].context = {1, 0, -1};  // repeats form 0's number
+  m.forms[4].context = {1, 7, -1};  // a number of its own
+  m.forms[4].fields[1].fieldId = 3;  // read from the file: kept
+  m.normalize();
+  std::set<std::int32_t> ids;
+  for (const ManifestForm& f : m.forms)
+    for (const ManifestField& x : f.fields) {
+      EXPECT_NE(x.fieldId, -1);
+      ids.insert(x.fieldId);
+    }
+  EXPECT_EQ(ids.size(), 10u);
+  EXPECT_EQ(m.forms[4].fields[0].fieldId, 7 << 16);
+  EXPECT_EQ(m.forms[4].fields[1].fieldId, 3);
 }
 
 struct context_case_t {
