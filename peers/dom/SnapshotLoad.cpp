@@ -1,7 +1,10 @@
 // Building a page from snapshot JSON or from a small HTML text.
 #include <cctype>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -16,6 +19,29 @@ namespace {
 using json = nlohmann::json;
 
 std::u16string u16(const std::string& s) { return tracecore::to_utf16(s); }
+
+// Numbers of a snapshot, checked: a value the field cannot hold is a malformed snapshot (a bare
+// conversion of 1e70 to an int or a float is undefined).
+double number_of(const json& v, const char* what) {
+  if (!v.is_number()) throw std::runtime_error(std::string("snapshot: ") + what + " must be a number");
+  const double d = v.get<double>();
+  if (!std::isfinite(d)) throw std::runtime_error(std::string("snapshot: ") + what + " is out of range");
+  return d;
+}
+
+float float_of(const json& v, const char* what) {
+  const double d = number_of(v, what);
+  if (std::fabs(d) > std::numeric_limits<float>::max())
+    throw std::runtime_error(std::string("snapshot: ") + what + " is out of range");
+  return static_cast<float>(d);
+}
+
+std::int32_t int_of(const json& v, const char* what) {
+  const double d = number_of(v, what);
+  if (d < std::numeric_limits<std::int32_t>::min() || d > std::numeric_limits<std::int32_t>::max())
+    throw std::runtime_error(std::string("snapshot: ") + what + " is out of range");
+  return v.is_number_float() ? static_cast<std::int32_t>(d) : static_cast<std::int32_t>(v.get<std::int64_t>());
+}
 
 std::string frame_label(const std::string& parent_label, std::size_t index) {
   return parent_label.empty() ? "frame" + std::to_string(index) : parent_label + "." + std::to_string(index);
@@ -118,13 +144,13 @@ class json_loader_t {
     if (j.contains("rect")) {
       const json& r = j.at("rect");
       if (!r.is_array() || r.size() != 4) throw std::runtime_error("snapshot: rect is [left, top, right, bottom]");
-      for (int i = 0; i < 4; ++i) e->rect[i] = r[i].get<float>();
+      for (int i = 0; i < 4; ++i) e->rect[i] = float_of(r[i], "rect");
     }
     if (j.contains("offset")) {
       const json& o = j.at("offset");
       if (!o.is_array() || o.size() != 2) throw std::runtime_error("snapshot: offset is [width, height]");
-      e->offset_width = o[0].get<PRInt32>();
-      e->offset_height = o[1].get<PRInt32>();
+      e->offset_width = int_of(o[0], "offset");
+      e->offset_height = int_of(o[1], "offset");
     }
     return e;
   }
@@ -138,9 +164,9 @@ class json_loader_t {
       if (c.contains("type")) e->input_type = u16(c.at("type").get<std::string>());
       if (c.contains("value")) e->value = u16(c.at("value").get<std::string>());
       e->checked = c.value("checked", e->checked);
-      e->selected_index = c.value("selectedIndex", e->selected_index);
+      if (c.contains("selectedIndex")) e->selected_index = int_of(c.at("selectedIndex"), "selectedIndex");
       e->multiple = c.value("multiple", e->multiple);
-      if (c.contains("form")) e->form_index = c.at("form").is_null() ? -1 : c.at("form").get<int>();
+      if (c.contains("form")) e->form_index = c.at("form").is_null() ? -1 : int_of(c.at("form"), "form");
     }
     if (j.contains("frame") && j.at("frame").is_object()) {
       window_t* child = frame_window(j.at("frame"), frame_label(doc->label, w->frames.size()));
@@ -377,7 +403,8 @@ std::unique_ptr<page_t> page_t::load_json(std::string_view text) {
   try {
     json_loader_t loader(page.get());
     page->set_top(loader.top(j.value("url", std::string()), j.at("document")));
-    page->set_screen_pixels_per_css_pixel(j.value("screenPixelsPerCSSPixel", 1.0f));
+    if (j.contains("screenPixelsPerCSSPixel"))
+      page->set_screen_pixels_per_css_pixel(float_of(j.at("screenPixelsPerCSSPixel"), "screenPixelsPerCSSPixel"));
   } catch (const json::exception& e) {
     throw std::runtime_error(std::string("snapshot: ") + e.what());
   }
