@@ -1,5 +1,7 @@
 #include "manifest/Escape.h"
 
+#include <cstdint>
+
 namespace manifest {
 namespace {
 
@@ -45,16 +47,65 @@ std::string caretUnescape(std::string_view text, WordFn word) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the UTF-8 sequence at |text|[i] (0 when the bytes there are broken: a stray or
+// missing continuation byte, an overlong or too large form); |allowed| says whether XML allows the
+// character (not a surrogate, U+FFFE or U+FFFF).
+std::size_t utf8Sequence(std::string_view text, std::size_t i, bool& allowed) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = b(0);
+  const std::size_t n = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  std::uint32_t cp = c & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(k) & 0x3F);
+  }
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;
+  allowed = !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
+  return n;
+}
+
+}  // namespace
+
+// Besides the five markup characters: tab, line feed and carriage return become character
+// references, so that an attribute value reads back with them instead of spaces; the characters XML
+// 1.0 forbids (NUL and the other C0 controls, U+FFFE, U+FFFF, surrogates and broken UTF-8, which
+// page texts can carry) are replaced by U+FFFD, so that the text stays readable XML.
 void appendXmlEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      bool allowed = false;
+      const std::size_t n = utf8Sequence(text, i, allowed);
+      if (n == 0) {
+        out += kReplacement;  // one for every broken byte
+        ++i;
+      } else {
+        if (allowed) out.append(text.substr(i, n));
+        else out += kReplacement;
+        i += n;
+      }
+      continue;
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '\t': out += "&#9;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\r': out += "&#13;"; break;
+      default:
+        if (u < 0x20) out += kReplacement;
+        else out += c;
     }
+    ++i;
   }
 }
 

@@ -7,7 +7,9 @@
 
 namespace manifest {
 
-// "&", "<", ">", '"' and "'" as XML entities; every other byte unchanged.
+// "&", "<", ">", '"' and "'" as XML entities; tab, line feed and carriage return as character
+// references; characters XML forbids (C0 controls, U+FFFE, U+FFFF, surrogates, broken UTF-8) as
+// U+FFFD; every other byte unchanged.
 std::string xmlEscape(std::string_view text);
 void appendXmlEscaped(std::string& out, std::string_view text);
 
