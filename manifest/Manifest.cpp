@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <unordered_map>
 
 #include "manifest/Escape.h"
 #include "manifest/Matching.h"
@@ -202,14 +203,38 @@ void Manifest::normalize() {
   // 6. Field ids.
   assignFieldIds();
 
+  // The forms by number and, per form, its fields by id and its first password field: indexed once,
+  // so that a manifest of many fields is not searched again for every field.
+  struct form_index_t {
+    std::unordered_map<std::int32_t, std::size_t> byId;  // the first field with that id
+    ManifestField* firstPassword = nullptr;
+  };
+  std::unordered_map<std::int32_t, ManifestForm*> formsByNumber;  // the first form with that number
+  std::unordered_map<const ManifestForm*, form_index_t> indexes;
+  for (auto& form : forms) {
+    formsByNumber.try_emplace(form.context.name, &form);
+    form_index_t& index = indexes[&form];
+    index.byId.reserve(form.fields.size());
+    for (std::size_t i = 0; i < form.fields.size(); ++i) {
+      index.byId.try_emplace(form.fields[i].fieldId, i);
+      if (!index.firstPassword && form.fields[i].password) index.firstPassword = &form.fields[i];
+    }
+  }
+  const auto formNumbered = [&](std::int32_t number) -> ManifestForm* {
+    if (number == -1) return nullptr;
+    const auto it = formsByNumber.find(number);
+    return it == formsByNumber.end() ? nullptr : it->second;
+  };
+
   // 7. References that were resolved before (a copy that is normalised again) count at their target.
   for (auto& form : forms) {
     for (auto& f : form.fields) {
       if (f.targetId == -1 || f.rfieldform == -2) continue;
-      ManifestForm* target = findForm(f.rfieldform == -1 ? 0 : f.rfieldform);
+      ManifestForm* target = formNumbered(f.rfieldform == -1 ? 0 : f.rfieldform);
       if (!target) continue;
-      const std::int32_t index = fieldIndexOf(*target, f.targetId);
-      if (index >= 0) ++target->fields[static_cast<std::size_t>(index)].refCount;
+      const form_index_t& index = indexes[target];
+      const auto it = index.byId.find(f.targetId);
+      if (it != index.byId.end()) ++target->fields[it->second].refCount;
     }
   }
 
@@ -224,18 +249,13 @@ void Manifest::normalize() {
         if (f.rfieldindex == -1) continue;
         if (f.rfieldform == -1) f.rfieldform = 0;
       }
-      ManifestForm* target = findForm(f.rfieldform);
+      ManifestForm* target = formNumbered(f.rfieldform);
       ManifestField* t = nullptr;
       if (target) {
-        if (f.rfieldindex >= 0 && static_cast<std::size_t>(f.rfieldindex) < target->fields.size()) {
+        if (f.rfieldindex >= 0 && static_cast<std::size_t>(f.rfieldindex) < target->fields.size())
           t = &target->fields[static_cast<std::size_t>(f.rfieldindex)];
-        } else {
-          for (auto& candidate : target->fields)
-            if (candidate.password) {
-              t = &candidate;
-              break;
-            }
-        }
+        else
+          t = indexes[target].firstPassword;
       }
       if (!t) {
         refStatus = 2;

@@ -341,6 +341,7 @@ class ManifestReader {
     parser_ = parser.get();
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &ManifestReader::startElement, &ManifestReader::endElement);
+    XML_SetStartDoctypeDeclHandler(parser_, &ManifestReader::startDoctype);
     // Fed in slices that fit the parser's int length.
     constexpr std::size_t kSlice = 1u << 30;
     bool ok = true;
@@ -373,9 +374,18 @@ class ManifestReader {
     XML_StopParser(parser_, XML_FALSE);
   }
 
+  static void XMLCALL startDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    auto* self = static_cast<ManifestReader*>(user);
+    self->stopWith(std::make_exception_ptr(std::runtime_error("a manifest has no document type declaration")));
+  }
+
   static void XMLCALL startElement(void* user, const XML_Char* name, const XML_Char** attrs) {
     auto* self = static_cast<ManifestReader*>(user);
     if (self->pending_) return;
+    if (++self->elements_ > manifest::kMaxManifestElements) {
+      self->stopWith(std::make_exception_ptr(std::runtime_error("manifest too large: too many elements")));
+      return;
+    }
     try {
       const GrammarNode* top = self->stack_.back();
       const GrammarNode* found = nullptr;
@@ -405,6 +415,7 @@ class ManifestReader {
   std::vector<const GrammarNode*> stack_;
   XML_Parser parser_ = nullptr;
   std::exception_ptr pending_;
+  std::size_t elements_ = 0;
 };
 
 std::filesystem::path toPath(const std::u16string& name) {
@@ -419,6 +430,7 @@ std::filesystem::path toPath(const std::u16string& name) {
 
 void parseManifest(const char* data, std::size_t size, Manifest& m, bool alien) {
   m = Manifest();
+  if (size > kMaxManifestBytes) throw std::runtime_error("manifest too large");
   // Known before normalisation: the URL check flag of an alien manifest depends on it.
   m.alien = alien;
   ManifestReader reader(m);

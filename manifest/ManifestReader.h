@@ -29,9 +29,16 @@ std::string fileload_code_name(std::int32_t code);
 
 namespace manifest {
 
+// Bounds of what a manifest may be: a manifest describes the forms of one site, trained from pages
+// of at most a few thousand controls, and is read on the browser's thread. Bigger texts, and texts
+// with more elements, are refused before they cost more than a moment.
+inline constexpr std::size_t kMaxManifestBytes = 4u << 20;
+inline constexpr std::size_t kMaxManifestElements = 50000;
+
 // Parses |size| bytes of manifest XML into |m| (reset first, with the given alien flag) and
 // normalises it. Throws std::runtime_error with the parser's "<error> at line L [C].\n" on
-// malformed XML.
+// malformed XML, and for a text beyond the bounds above or with a document type declaration
+// (manifests need none; refusing it keeps entity expansion out).
 void parseManifest(const char* data, std::size_t size, Manifest& m, bool alien = false);
 
 // Loads a file; a name beginning with "alien|" opens the rest and marks the manifest alien.

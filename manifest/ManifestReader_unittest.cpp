@@ -277,3 +277,41 @@ TEST(ManifestReader, LoadResetsTheTarget) {
 }
 
 }  // namespace
+
+namespace manifest {
+namespace {
+
+std::string manyFields(std::size_t n, const char* extra) {
+  std::string xml = "<manifest><forms><form><fields>";
+  for (std::size_t i = 0; i < n; ++i) xml += std::string("<field displayname=\"f") + std::to_string(i) + "\" " + extra + "/>";
+  return xml + "</fields></form></forms></manifest>";
+}
+
+TEST(ManifestBounds, HostileTextsAreRefused) {
+  Manifest m;
+  // A document type declaration, here one that would expand an entity a billion times.
+  const std::string laughs =
+      "<?xml version=\"1.0\"?><!DOCTYPE manifest [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+      "<manifest><forms><form><fields><field displayname=\"&b;\"/></fields></form></forms></manifest>";
+  EXPECT_THROW(parseManifest(laughs.data(), laughs.size(), m), std::runtime_error);
+  // More elements than a manifest has.
+  const std::string flood = manyFields(kMaxManifestElements, "");
+  EXPECT_THROW(parseManifest(flood.data(), flood.size(), m), std::runtime_error);
+  // More bytes than a manifest has (refused before parsing).
+  const std::string big(kMaxManifestBytes + 1, ' ');
+  EXPECT_THROW(parseManifest(big.data(), big.size(), m), std::runtime_error);
+  EXPECT_FALSE(loadM_properlyS(u"x.kxm", laughs, m));
+}
+
+TEST(ManifestBounds, ManyFieldsWithReferencesNormaliseOnce) {
+  // 40,000 fields that each refer to "the first password field" (an index no field has): every one
+  // resolves to the same target, found through the index built once, not by a search per field.
+  Manifest m;
+  const std::string xml = manyFields(40000, "rfield=\"in\" rfieldindex=\"999999\"");
+  ASSERT_NO_THROW(parseManifest(xml.data(), xml.size(), m));
+  ASSERT_EQ(m.forms.size(), 1u);
+  EXPECT_EQ(m.refStatus, 2);  // no password field to refer to
+}
+
+}  // namespace
+}  // namespace manifest
