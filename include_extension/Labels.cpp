@@ -10,10 +10,10 @@
 //   controls get no label from the search; both limits are traced once per page;
 // - text pieces are gathered and joined once, a control's label elements are found through an
 //   index of the document's "for" and "control" values, and the position of the start node in a
-//   long child list comes from an index of that list, so no control costs time in proportion to
-//   the size of the whole page.
-// On ordinary pages none of this changes a label: the limits lie far beyond real layouts, and lists
-// of up to kScannedChildren children are scanned exactly as before.
+//   child list longer than kScannedChildren comes from an index of that list (built once per page),
+//   so a control costs the nodes its walk visits, not a scan of every label or sibling of the page.
+// On ordinary pages none of this changes a label: the limits lie far beyond real layouts, and the
+// indexes give the same label elements and the same start position as a scan.
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -25,8 +25,8 @@
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 
-// Levels one walk may go away from its starting point (descended plus climbed). Browsers' own HTML
-// parsers nest no deeper than a few hundred levels.
+// Levels one walk may go away from its starting point (descended plus climbed). Real pages nest a
+// few dozen levels; Chromium's HTML parser stops nesting at 512.
 constexpr std::size_t kLabelDepthLimit = 512;
 // Nodes all label searches of one page may visit together: child nodes looked at, label elements
 // read and entries of child-list indexes built. Ordinary pages use fewer than ten per control; this

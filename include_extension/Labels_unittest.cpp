@@ -100,4 +100,21 @@ TEST(LabelCall, StopsAreTraced) {
   EXPECT_TRUE(trace.has('U', R"(LabelStatus = stop, StopFindLabel = 1, Node = <form id="f"></form>)")) << trace.dump();
 }
 
+// A form of 300 children: the walks find their start through the child list's index, in both
+// directions, and take what a scan of a short list takes.
+TEST(LabelCall, LongChildListsLabelAsShortOnes) {
+  std::string html = "<form>";
+  for (int k = 0; k < 100; ++k) {
+    const std::string n = std::to_string(k);
+    html += "<span>A" + n + "</span> <input id='t" + n + "' name='t" + n + "'><input type='checkbox' id='c" + n +
+            "' name='c" + n + "'> <span>B" + n + "</span> ";
+  }
+  auto page = page_t::from_html(html + "</form>");
+  EXPECT_EQ("B49 A50", label_of(*page, "t50"));
+  EXPECT_EQ("B50 A51", label_of(*page, "c50"));
+  EXPECT_EQ("A0", label_of(*page, "t0"));
+  EXPECT_EQ("B99", label_of(*page, "c99"));
+  EXPECT_EQ(0u, page->outside_refs());
+}
+
 }  // namespace
