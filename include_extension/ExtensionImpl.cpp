@@ -1,6 +1,7 @@
 #include "include_extension/ExtensionImpl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <fstream>
 #include <new>
@@ -282,7 +283,9 @@ void CExtensionImpl::startup() {
   KXTRACE("'`I09`'DLL: %s", long_path(tracecore::this_module()).c_str());
   HWND top = findTopLevel();
   if (!IsWindow(comm_window())) createwindow(top);  // raises when there is no agent
-  m_agentReady = IsWindow(agent_window()) != FALSE;
+  // Without a communication window (made or not, whether or not it raised) the component stays
+  // idle: no agent reply could reach it.
+  m_agentReady = IsWindow(comm_window()) && IsWindow(agent_window());
   KXTRACE("'`I09`'done");
 }
 
@@ -678,8 +681,15 @@ void CExtensionImpl::onrequestaborted(const kxmessages::notice_requestaborted_t&
   m_requests.remove(static_cast<std::uint32_t>(n.requestID));
 }
 
+namespace {
+std::atomic<std::int32_t> g_lastKnownVersion{0};
+}  // namespace
+
+std::int32_t CExtensionImpl::last_known_version() { return g_lastKnownVersion.load(); }
+
 void CExtensionImpl::onkxagentversion(const kxmessages::notice_kxaversion_t& n) {
   KXSCOPE("KXIntrn::onkxagentversion");
+  g_lastKnownVersion.store(n.version);
   if (n.version < kMinimumAgentVersion) {
     m_agentReady = false;
     KXERROR("'`I04`'Invalid version. current version = %x, agent version = %x",

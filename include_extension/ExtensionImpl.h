@@ -72,6 +72,9 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
 
   // The agent's version threshold (signed comparison).
   static constexpr std::int32_t kMinimumAgentVersion = 0x03140918;
+  // The last version an agent announced to any component of this module (0 before any), for the
+  // export get_lastknownversion.
+  static std::int32_t last_known_version();
 
   bool agent_ready() const { return m_agentReady; }
   nsIDOMDocument* active_document() const { return m_activeDocument.get(); }

@@ -234,6 +234,7 @@ TEST_F(LogonRoad, OldAgentVersionGatesEveryMethodUntilANewerOne) {
   EXPECT_FALSE(component_->agent_ready());
   EXPECT_TRUE(trace.has('E', "0 '`I04`'Invalid version. current version = 3140918, agent version = 3140917"))
       << trace.dump();
+  EXPECT_EQ(0x03140917, CExtensionImpl::last_known_version()) << "kept for get_lastknownversion, refused or not";
   auto page = open("login");
   EXPECT_EQ("", GetDocAttr(page->document(), kxext::kDocIdAttr)) << "activation did nothing";
   nsString out(u"untouched");
@@ -247,6 +248,7 @@ TEST_F(LogonRoad, OldAgentVersionGatesEveryMethodUntilANewerOne) {
   newer.version = 0x03140918;
   send_notice(newer);
   ASSERT_TRUE(kxagent::pump_until([&] { return component_->agent_ready(); }, 10000));
+  EXPECT_EQ(0x03140918, CExtensionImpl::last_known_version());
   activate(*page);
   EXPECT_NE("", GetDocAttr(page->document(), kxext::kDocIdAttr));
   EXPECT_TRUE(component_->thepage_is_trained());

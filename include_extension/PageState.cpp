@@ -250,7 +250,18 @@ std::optional<Manifest> selected_manifest(const PageState& state, const form_cho
 
 std::string operation_kind_name(std::int32_t operation) { return kxmessages::pending_operation_name(operation); }
 
-bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out) const {
+namespace {
+
+bool expired(const PendingRequest& r, std::uint32_t now) {
+  if (r.currentoperation == op_none || now - r.since <= CRequestTable::kPendingLifetimeMs) return false;
+  KXTRACE("'`I04`'pending request expired: %s after %u ms", operation_kind_name(r.currentoperation).c_str(),
+          static_cast<unsigned>(now - r.since));
+  return true;
+}
+
+}  // namespace
+
+bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out, std::uint32_t now) {
   const std::uint32_t id = get_assoc(document, true);
   if (id == 0) return false;
   if (id != static_cast<std::uint32_t>(requestID)) {
@@ -259,6 +270,10 @@ bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, Pend
   }
   std::lock_guard<std::mutex> g(lock_);
   auto it = map_.find(id);
+  if (it != map_.end() && expired(it->second, now)) {
+    map_.erase(it);
+    it = map_.end();
+  }
   if (it == map_.end()) {
     KXTRACE("We have nothing for this requestID.");
     return false;
@@ -277,12 +292,15 @@ void CRequestTable::remove_for_document(nsIDOMDocument* document) {
   if (id != 0) remove(id);
 }
 
-bool CRequestTable::try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current) {
+bool CRequestTable::try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current,
+                               std::uint32_t now) {
   std::lock_guard<std::mutex> g(lock_);
   PendingRequest& entry = map_[docid];
+  if (expired(entry, now)) entry = PendingRequest();
   current = entry.currentoperation;
   if (entry.currentoperation != op_none) return false;
   entry = request;
+  entry.since = now;
   return true;
 }
 

@@ -158,18 +158,27 @@ struct PendingRequest {
   // "kxffagent_docid", not this) and its URL then; an answer is only ever used for that document.
   nsCOMPtr<nsISupports> document;
   std::u16string url;
+  std::uint32_t since = 0;  // tick count when it was made
 };
 
 // The requests sent to the agent on behalf of a document; at most one per document.
 class CRequestTable {
  public:
-  // The pending request of |requestID| when it is |document|'s ID; the entry stays.
-  bool match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out) const;
+  // A request the agent has not answered (or whose answer was refused) within this time is dropped,
+  // so that its document does not stay busy until it unloads. Long enough for the agent's slowest
+  // step, the user putting a finger on the reader; traced as "'`I04`'pending request expired".
+  static constexpr std::uint32_t kPendingLifetimeMs = 180000;
+
+  // The pending request of |requestID| when it is |document|'s ID; the entry stays unless it has
+  // expired (then it goes, and there is nothing pending).
+  bool match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out,
+             std::uint32_t now = default_tick_source()());
   void remove(std::uint32_t requestID);
   void remove_for_document(nsIDOMDocument* document);
   // The call gate's insertion: records |request| unless the document's entry is busy, in which case
   // |current| gets the busy operation.
-  bool try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current);
+  bool try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current,
+                  std::uint32_t now = default_tick_source()());
   // The operation pending for |docid| (op_none when free).
   std::int32_t operation_of(std::uint32_t docid) const;
   std::size_t size() const;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "include_extension/ExtensionImpl.h"
 #include "module/module_state.h"
 #include "tracecore/categories.h"
 #include "tracecore/tracer.h"
@@ -32,4 +33,4 @@ extern "C" __declspec(dllexport) const char* __stdcall settraceinfo(const char* 
 }
 
 // The version the agent announced last (0 before any announcement).
-extern "C" __declspec(dllexport) int get_lastknownversion() { return kxmodule::g_lastKnownVersion.load(); }
+extern "C" __declspec(dllexport) int get_lastknownversion() { return CExtensionImpl::last_known_version(); }
