@@ -1,6 +1,7 @@
 #include "manifest/ManifestCreation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <stdexcept>
@@ -78,6 +79,38 @@ void lineBreaksToSpaces(std::string& s) {
 
 std::string cut(const std::string& s, std::size_t limit, const char* tail) {
   return s.size() > limit ? s.substr(0, limit) + tail : s;
+}
+
+bool isNil(const guid_t& g) {
+  if (g.data1 || g.data2 || g.data3) return false;
+  for (std::uint8_t b : g.data4)
+    if (b) return false;
+  return true;
+}
+
+// A new GUID; when the system cannot make one (an all-zero result), a value of the same shape made
+// unique from the clock and a counter, so that no two descriptors or credential items share an id.
+guid_t freshGuid(const creation_sources_t& sources) {
+  guid_t g = sources.newGuid ? sources.newGuid() : guid_t{};
+  if (!isNil(g)) return g;
+  static std::atomic<std::uint64_t> counter{0};
+  const std::uint64_t now = sources.now ? sources.now() : 0;
+  const std::uint64_t n = ++counter;
+  // splitmix64 of the clock and the counter, so that values made in one moment still look unrelated.
+  std::uint64_t x = now ^ (n * 0x9E3779B97F4A7C15ull), y = 0;
+  for (std::uint64_t* out : {&x, &y}) {
+    std::uint64_t z = (*out = x + 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    *out = z ^ (z >> 31);
+  }
+  g.data1 = static_cast<std::uint32_t>(x >> 32);
+  g.data2 = static_cast<std::uint16_t>(x >> 16);
+  g.data3 = static_cast<std::uint16_t>(n & 0xFFFF);  // the counter keeps them apart
+  for (int i = 0; i < 8; ++i) g.data4[i] = static_cast<std::uint8_t>(y >> (8 * i));
+  if (isNil(g)) g.data1 = 1;
+  KXTRACE("'`I04`'GUID creation failed: an id made from the clock instead");
+  return g;
 }
 
 }  // namespace
@@ -268,7 +301,7 @@ void InitManifest(std::u16string_view caption, std::u16string_view windowClass,
 
   // 3. Descriptor.
   ManifestDescriptor& desc = work.descriptor;
-  if (desc.id.empty() && sources.newGuid) desc.id = formatGuid(sources.newGuid());
+  if (desc.id.empty()) desc.id = formatGuid(freshGuid(sources));
   if (sources.now && (desc.created.empty() || desc.modified.empty())) {
     const std::string now = formatFileTime(sources.now());  // one moment for both
     if (desc.created.empty()) desc.created = now;
@@ -293,7 +326,7 @@ void InitManifest(std::u16string_view caption, std::u16string_view windowClass,
   work.assignFieldIds();
   for (auto& form : work.forms)
     for (auto& f : form.fields)
-      if (f.dbname.empty() && sources.newGuid) f.dbname = formatGuid(sources.newGuid());
+      if (f.dbname.empty()) f.dbname = formatGuid(freshGuid(sources));
 
   // 8. Roles.
   ManifestForm& form = work.forms[formIndex];

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <map>
 
 #include "manifest/Escape.h"
@@ -100,6 +102,18 @@ TEST_F(CreationTest, LoginPageGivesUserPasswordAndSubmit) {
   EXPECT_EQ(user.dbname, "{00000002-0000-0000-0000-0000000000ab}");
   EXPECT_EQ(form.detection.processname, "%ProgramFiles(x86)%\\Browser\\browser.exe");
   EXPECT_EQ(form.detection.commandline, "-profile \"%ProgramFiles%\\p\"");
+}
+
+TEST_F(CreationTest, FailedGuidCreationStillGivesUniqueIds) {
+  tracecore::testing::capture_t trace;
+  sources.newGuid = [] { return guid_t{}; };  // the system could not make one
+  Manifest m;
+  InitManifest(u"Example", u"MozillaWindowClass", loginPage(), strings, m, sources);
+  std::set<std::string> ids{m.descriptor.id};
+  for (const ManifestField& f : m.forms[0].fields) ids.insert(f.dbname);
+  EXPECT_EQ(ids.size(), 1 + m.forms[0].fields.size());
+  EXPECT_EQ(ids.count("{00000000-0000-0000-0000-000000000000}"), 0u);
+  EXPECT_TRUE(trace.has('U', "'`I04`'GUID creation failed: an id made from the clock instead")) << trace.dump();
 }
 
 TEST_F(CreationTest, SeveralButtonsLetThePasswordFieldSubmit) {
