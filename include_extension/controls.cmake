@@ -48,6 +48,13 @@ function(kx_controls_link_page_tool)
              --manifest ${pages}/fill/login.kxm --data ${pages}/fill/login.fill.json)
     set_tests_properties(kxff_page_fill_refused PROPERTIES PASS_REGULAR_EXPRESSION
       "\"refused\": \"an https form on a page that is not https\",.*\"events\": \\[\\]")
+    # A sign-in page with a hidden frame of its own site and a shown frame of another site, both
+    # repeating the form: only the page's own form gets the values, and the tool says why not the rest.
+    add_test(NAME kxff_page_fill_frames COMMAND kxff page fill ${pages}/frames/signin.json
+             --manifest ${pages}/frames/signin.kxm --data ${pages}/frames/signin.fill.json)
+    set_tests_properties(kxff_page_fill_frames PROPERTIES
+      PASS_REGULAR_EXPRESSION "\"reason\": \"hidden frame\".*\"reason\": \"frame of another site\".*\"target\": \"input#pass\",[^}]*\"detail\": \"lakeside-pw\".*\"type\": \"submit\""
+      FAIL_REGULAR_EXPRESSION "\"target\": \"frame[0-9]")
     add_test(NAME kxff_page_pwchange COMMAND kxff page pwchange ${pages}/password_change.json
              --data ${pages}/fill/pwchange.fill.json)
     set_tests_properties(kxff_page_pwchange PROPERTIES PASS_REGULAR_EXPRESSION
