@@ -402,7 +402,7 @@ void CExtensionImpl::windowunload(nsISupports* browser, nsISupports* document, P
 void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
   nsCOMPtr<nsIDOMElement> element = do_QueryInterface(node);
   if (!element) {
-    KXERROR("NSOK(%s) = 0x%X [%d : %s]", "NSPTR(cpdomelement)", 0x80004003u, 975, "ExtensionImpl");
+    NSOK_AT(NSPTR(element), "NSPTR(cpdomelement)", "ExtensionImpl", 975);
     return;
   }
   if (result) *result = ffcontrols::HasFirefoxControls(element) ? PR_TRUE : PR_FALSE;
@@ -773,6 +773,22 @@ void CExtensionImpl::onhighlight(const kxmessages::notice_highlight_t& n) {
 }
 
 void CExtensionImpl::onsenddata(const kxmessages::notice_senddata_t& n) {
+  // A page script run by a fill can pump messages and so deliver the next answer in the middle of
+  // the fill: that answer waits until the fill is done.
+  if (fillguard::fill_running()) {
+    KXTRACE("'`I04`'a fill is running: the answer for %x follows it", static_cast<unsigned>(n.requestID));
+    if (m_laterAnswers.size() < kMaxLaterAnswers) m_laterAnswers.push_back(n);
+    return;
+  }
+  senddata(n);
+  while (!m_laterAnswers.empty()) {
+    const kxmessages::notice_senddata_t next = std::move(m_laterAnswers.front());
+    m_laterAnswers.pop_front();
+    senddata(next);
+  }
+}
+
+void CExtensionImpl::senddata(const kxmessages::notice_senddata_t& n) {
   KXSCOPE("KXIntrn::onsenddata");
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   if (!doc) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -123,6 +124,10 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool callAgent(nsIDOMDocument* document, std::int32_t operation, M& message, const Manifest& manifest);
   kxmessages::callheader_t callHeader() const;
 
+  // onsenddata's work; answers that arrive while a fill runs wait in m_laterAnswers.
+  void senddata(const kxmessages::notice_senddata_t& n);
+  static constexpr std::size_t kMaxLaterAnswers = 4;
+
   // The popup URI this component was given for |document| is forgotten.
   void forgetWindowUri(nsIDOMDocument* document);
 
@@ -137,6 +142,7 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   // The URIs of popup documents, as OnWindowLoad gave them (a page cannot write here).
   std::vector<std::pair<nsCOMPtr<nsISupports>, std::u16string>> m_windowUris;
   kxext::quicklinks::profile_links_t m_profileLinks;
+  std::deque<kxmessages::notice_senddata_t> m_laterAnswers;
   PRUint32 m_refCount = 0;
 };
 

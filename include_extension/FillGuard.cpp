@@ -50,6 +50,21 @@ refusal_t control_refusal(const ffcontrol& c, const std::string& site) {
 
 void trace_refusal(refusal_t reason) { KXTRACE("'`I04`'fill refused: %s", refusal_name(reason)); }
 
+// One fill at a time (UI thread only).
+bool g_filling = false;
+
+class fill_scope_t {
+ public:
+  fill_scope_t() : entered_(!g_filling) { g_filling = true; }
+  ~fill_scope_t() {
+    if (entered_) g_filling = false;
+  }
+  bool entered() const { return entered_; }
+
+ private:
+  bool entered_;
+};
+
 void report(const ffcontrols& controls, const std::vector<std::pair<std::size_t, refusal_t>>& refused,
             const ManifestForm* form, fill_result_t& result) {
   const std::vector<std::string> names = form ? manifest::splitNames(form->detection.names) : std::vector<std::string>();
@@ -83,6 +98,7 @@ const char* refusal_name(refusal_t reason) {
     case refusal_t::foreign_frame: return "frame of another site";
     case refusal_t::hidden_frame: return "hidden frame";
     case refusal_t::password_count: return "not two or three visible password fields";
+    case refusal_t::fill_running: return "another fill is running";
   }
   return "?";
 }
@@ -136,10 +152,13 @@ std::vector<std::size_t> fill_order(const ffcontrols& controls, const std::strin
   return top;
 }
 
+bool fill_running() { return g_filling; }
+
 fill_result_t fill(const fill_target_t& target, const ManifestForm* form, const fffilldata& data) {
   KXSCOPE("fillguard::fill");
   fill_result_t result;
-  result.refused = check_document(target, form);
+  const fill_scope_t scope;
+  result.refused = scope.entered() ? check_document(target, form) : refusal_t::fill_running;
   if (result.refused != refusal_t::none) {
     trace_refusal(result.refused);
     return result;
@@ -162,7 +181,8 @@ fill_result_t fill(const fill_target_t& target, const ManifestForm* form, const 
 fill_result_t change_password(const fill_target_t& target, const fffilldata& data) {
   KXSCOPE("fillguard::change_password");
   fill_result_t result;
-  result.refused = check_document(target, nullptr);
+  const fill_scope_t scope;
+  result.refused = scope.entered() ? check_document(target, nullptr) : refusal_t::fill_running;
   if (result.refused != refusal_t::none) {
     trace_refusal(result.refused);
     return result;

@@ -36,6 +36,7 @@ enum class refusal_t {
   foreign_frame,     // the control's frame is another site than the form's URL
   hidden_frame,      // the control's frame element has no size
   password_count,    // a password change needs two or three visible password fields
+  fill_running,      // another fill is still writing (a page script gave the thread to another answer)
 };
 const char* refusal_name(refusal_t reason);
 
@@ -73,6 +74,10 @@ std::string target_site(const ManifestForm* form, const std::u16string& page_url
 // list order; |refused| (when given) gets every control left out, with its reason.
 std::vector<std::size_t> fill_order(const ffcontrols& controls, const std::string& site,
                                     std::vector<std::pair<std::size_t, refusal_t>>* refused = nullptr);
+
+// Whether a fill is writing right now: page scripts run inside the DOM calls of a fill and may pump
+// messages, so another answer can arrive before the fill is done. It must wait (fill_running).
+bool fill_running();
 
 // ffcontrols::send of |form| over a fresh enumeration of the guarded document.
 fill_result_t fill(const fill_target_t& target, const ManifestForm* form, const fffilldata& data);

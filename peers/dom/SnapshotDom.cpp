@@ -1001,6 +1001,10 @@ page_t::hook_t page_t::hook(const char* iface, const char* method) {
 
 void page_t::log(std::string type, std::string target, std::string detail) {
   events_.push_back({std::move(type), std::move(target), std::move(detail)});
+  if (script_) {
+    const event_record_t event = events_.back();  // the script may log more
+    script_(event);
+  }
 }
 
 std::string page_t::events_json() const {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -94,6 +95,9 @@ class page_t {
 
   // The event log.
   const std::vector<event_record_t>& events() const { return events_; }
+  // Called with every event as it happens, inside the DOM call that caused it, the way a page's
+  // script runs inside focus, value and click calls (null: none).
+  void on_event(std::function<void(const event_record_t&)> script) { script_ = std::move(script); }
   void clear_events() { events_.clear(); }
   // Events as JSON text: [{"type":..,"target":..,"detail":..}, ...]
   std::string events_json() const;
@@ -139,6 +143,7 @@ class page_t {
   bool record_calls_ = false;
   std::vector<std::string> calls_;
   std::vector<event_record_t> events_;
+  std::function<void(const event_record_t&)> script_;
   std::uint64_t generation_ = 0;
 };
 
