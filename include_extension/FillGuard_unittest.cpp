@@ -184,6 +184,22 @@ TEST(FillGuardPlacement, OffScreenDecoyGetsNothing) {
   EXPECT_EQ(r.controls[0].reason, refusal_t::outside_document);
 }
 
+TEST(FillGuardReentry, AnAnswerArrivingDuringAFillWaitsForIt) {
+  guard_fixture_t fx(kLoginForm, "https://www.bank.example/login", {}, "https://www.bank.example/login");
+  // The page's script runs inside the first value write and gives the thread to a second answer.
+  std::vector<refusal_t> inner;
+  fx.page->on_event([&](const snapdom::event_record_t& e) {
+    if (e.type != "value" || !inner.empty()) return;
+    EXPECT_TRUE(fillguard::fill_running());
+    const fffilldata other = {0, {{"user", -1, "mallory"}, {"pass", -1, "x"}}};
+    inner.push_back(fillguard::fill(fx.target(), &fx.form, other).refused);
+  });
+  EXPECT_TRUE(fillguard::fill(fx.target(), &fx.form, kLogin).filled());
+  EXPECT_EQ(inner, std::vector<refusal_t>{refusal_t::fill_running});
+  EXPECT_EQ(fx.valued(), (std::vector<std::string>{"input#user=alice", "input#pass=secret"}));
+  EXPECT_FALSE(fillguard::fill_running());
+}
+
 struct pwchange_case_t {
   const char* name;
   std::string html;

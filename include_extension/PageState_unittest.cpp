@@ -318,6 +318,28 @@ TEST(RequestTable, MatchRefusesOtherDocumentsAndUnknownRequests) {
   EXPECT_EQ(op_none, table.operation_of(0x10));
 }
 
+TEST(RequestTable, AnUnansweredRequestExpires) {
+  tracecore::testing::capture_t trace;
+  auto page = small_page();
+  nsIDOMDocument* doc = page->document();
+  set_docID(doc, [] { return 0x10u; });
+  CRequestTable table;
+  PendingRequest fill;
+  fill.currentoperation = op_preparefillindata;
+  std::int32_t current = -1;
+  const std::uint32_t t0 = 0xFFFFF000u;  // the tick count wraps on the way
+  ASSERT_TRUE(table.try_insert(0x10, fill, current, t0));
+  PendingRequest out;
+  EXPECT_TRUE(table.match(doc, 0x10, out, t0 + CRequestTable::kPendingLifetimeMs));
+  EXPECT_FALSE(table.try_insert(0x10, fill, current, t0 + CRequestTable::kPendingLifetimeMs)) << "still busy";
+  // Past its lifetime the document is free again, and a late answer finds nothing.
+  EXPECT_TRUE(table.try_insert(0x10, fill, current, t0 + CRequestTable::kPendingLifetimeMs + 1));
+  EXPECT_TRUE(trace.has('U', "'`I04`'pending request expired: preparefillindata after 180001 ms")) << trace.dump();
+  const std::uint32_t t1 = t0 + CRequestTable::kPendingLifetimeMs + 1;
+  EXPECT_FALSE(table.match(doc, 0x10, out, t1 + CRequestTable::kPendingLifetimeMs + 1));
+  EXPECT_EQ(op_none, table.operation_of(0x10));
+}
+
 TEST(PageStateCache, InsertReplacesLookupCopiesEraseDrops) {
   tracecore::testing::capture_t trace;
   auto page = small_page();
