@@ -107,11 +107,14 @@ bool name_less(const CSSection::item_t& item, std::string_view name) { return st
 
 entry_arena_t* entry_arena_t::create(std::size_t first_chunk) { return new entry_arena_t(first_chunk); }
 
-// Not inlined: copies of the arena's allocator release one after the other, and GCC, inlining them
-// all, takes the count test of the second for a use of the arena the first one deleted.
-[[gnu::noinline]] void entry_arena_t::release() {
-  if (--refs_ == 0) delete this;
+void entry_arena_t::release() {
+  if (--refs_ == 0) destroy(this);
 }
+
+// Not inlined: copies of the arena's allocator release one after the other, and GCC, seeing the
+// delete inlined into each, takes the count test of the second for a use of the arena the first one
+// deleted.
+[[gnu::noinline]] void entry_arena_t::destroy(entry_arena_t* arena) { delete arena; }
 
 entry_arena_t::~entry_arena_t() {
   for (chunk_t& chunk : chunks_) secure_wipe(chunk.bytes.get(), chunk.used);

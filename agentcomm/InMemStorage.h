@@ -92,6 +92,7 @@ class entry_arena_t {
  private:
   explicit entry_arena_t(std::size_t first_chunk) : next_chunk_(first_chunk) {}
   ~entry_arena_t();
+  static void destroy(entry_arena_t* arena);
 
   struct chunk_t {
     std::unique_ptr<std::byte[]> bytes;
