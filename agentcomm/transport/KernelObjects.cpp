@@ -149,15 +149,27 @@ bool apply_low_label(HANDLE object) {
 
 mapping_t mapping_t::create(const wchar_t* name, std::uint32_t size) {
   mapping_t m;
+  SetLastError(ERROR_SUCCESS);
   m.handle_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, mapping_security().attributes(), PAGE_READWRITE, 0, size, name));
   if (!m.handle_) {
     KXERROR_LAST("CreateFileMapping");
+    return {};
+  }
+  // A mapping of that name made by someone else comes back with its own size and access list, and
+  // whoever made it reads what is written into it: refused, and left untouched.
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    KXERROR_CODE(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), "CreateFileMapping");
     return {};
   }
   apply_low_label(m.handle_.get());
   m.view_.reset(MapViewOfFile(m.handle_.get(), FILE_MAP_WRITE, 0, 0, 0));
   if (!m.view_) {
     KXERROR_LAST("MapViewOfFile");
+    return {};
+  }
+  const std::uint32_t mapped = mapped_size(m.view_.get());
+  if (mapped < size) {
+    KXERROR("MapViewOfFile: %u bytes mapped, %u asked", static_cast<unsigned>(mapped), static_cast<unsigned>(size));
     return {};
   }
   m.size_ = size;

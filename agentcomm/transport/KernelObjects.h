@@ -58,7 +58,9 @@ class mapping_t {
   mapping_t& operator=(mapping_t&&) = default;
 
   // A new mapping in the paging file with the mapping security and the low label, mapped for
-  // writing. Traces "CreateFileMapping" or "MapViewOfFile" on failure and gives an empty object.
+  // writing. A name that exists already (ERROR_ALREADY_EXISTS) is refused, and so is a view that
+  // really maps less than |size| bytes. Traces "CreateFileMapping" or "MapViewOfFile" on failure and
+  // gives an empty object; on success size() is |size|, which the view is known to hold.
   static mapping_t create(const wchar_t* name, std::uint32_t size);
   // An existing mapping opened and mapped with |access| (FILE_MAP_READ or FILE_MAP_WRITE); the caller
   // traces failures: no handle means the mapping did not open, a handle without a view that it did
@@ -68,7 +70,8 @@ class mapping_t {
   explicit operator bool() const { return view_ && size_; }
   HANDLE handle() const { return handle_.get(); }
   std::uint8_t* data() const { return static_cast<std::uint8_t*>(view_.get()); }
-  // The bytes actually mapped (whole pages for an opened mapping).
+  // The bytes usable: those asked for of a created mapping, those really mapped (whole pages, from
+  // VirtualQuery) of an opened one.
   std::uint32_t size() const { return size_; }
   std::span<std::uint8_t> bytes() const { return {data(), size_}; }
 

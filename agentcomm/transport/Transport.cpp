@@ -8,6 +8,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "agentcomm/InMemStorage.h"
 #include "agentcomm/transport/KernelObjects.h"
 #include "agentcomm/transport/ServerRecords.h"
 #include "tracecore/trace.h"
@@ -34,6 +35,10 @@ std::atomic<bool> g_first_avatar_miss{true};
 std::atomic<bool> g_first_mapping_miss{true};
 
 thread_local call_result_t t_last_result = call_result_t::done;
+
+std::atomic<DWORD> g_mutex_limit{kMutexLimitMs};
+std::atomic<DWORD> g_acknowledgement_limit{kAcknowledgementLimitMs};
+std::atomic<DWORD> g_window_message_limit{kWindowMessageLimitMs};
 
 std::uint32_t u32(std::uintptr_t v) { return static_cast<std::uint32_t>(v); }
 std::uint32_t handle32(HWND h) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h)); }
@@ -88,10 +93,45 @@ tracecore::unique_handle take_mutex(const channel_t& ch) {
   return mutex;
 }
 
-// One server call on |channel_number|: |write| puts the record into the buffer, |read_back| takes
-// what the agent left there after the acknowledgement.
-call_result_t server_call(int channel_number, const std::function<bool(std::span<std::uint8_t>)>& write,
-                          const std::function<void(std::span<const std::uint8_t>)>& read_back) {
+// What one server call does besides the fixed steps: |prepare| makes and fills the call's own
+// mapping (under the channel mutex, once the agent's buffer is there), |write| puts the record into
+// the buffer, |read_back| takes what the agent left there after the acknowledgement.
+struct call_parts_t {
+  std::function<bool()> prepare;
+  std::function<bool(std::span<std::uint8_t>)> write;
+  std::function<void(std::span<const std::uint8_t>)> read_back;
+};
+
+// Waits for the channel mutex within its limit. An abandoned mutex is owned by this thread now: it
+// is held by |lock| so that it is given back, and the call still ends, since the previous holder
+// died somewhere inside its call and the buffer's state is unknown.
+bool wait_for_mutex(HANDLE mutex, tracecore::mutex_lock_t& lock) {
+  const DWORD limit = g_mutex_limit.load();
+  const DWORD wait = WaitForSingleObject(mutex, limit);
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) lock = tracecore::mutex_lock_t(mutex);
+  if (wait == WAIT_OBJECT_0) return true;
+  KXERROR_CODE(wait, "WaitForSingleObject on Mutex");
+  if (wait == WAIT_TIMEOUT) KXERROR("the channel mutex was not free within %lu ms", static_cast<unsigned long>(limit));
+  return false;
+}
+
+// Waits for the agent's acknowledgement within its limit, or until the agent's process ends.
+DWORD wait_for_acknowledgement(HANDLE ack, HANDLE process) {
+  const DWORD limit = g_acknowledgement_limit.load();
+  DWORD acked;
+  if (process) {
+    const HANDLE waits[2] = {ack, process};
+    acked = WaitForMultipleObjects(2, waits, FALSE, limit);
+    if (acked == WAIT_OBJECT_0 + 1) KXERROR("agent process ended during the call");
+  } else {
+    acked = WaitForSingleObject(ack, limit);
+  }
+  if (acked == WAIT_TIMEOUT) KXERROR("no acknowledgement within %lu ms", static_cast<unsigned long>(limit));
+  return acked;
+}
+
+// One server call on |channel_number|.
+call_result_t server_call(int channel_number, const call_parts_t& parts) {
   try {
     const channel_t& ch = channel(channel_number);
     // Declared in reverse order of release: the events go first, then the view and mapping, then the
@@ -102,19 +142,7 @@ call_result_t server_call(int channel_number, const std::function<bool(std::span
       return call_result_t::no_mutex;
     }
     tracecore::mutex_lock_t lock;
-    const DWORD wait = WaitForSingleObject(mutex.get(), INFINITE);
-    if (wait == WAIT_ABANDONED) {
-      // A previous holder died with the mutex: this thread owns it now and must give it back, or
-      // every later call would wait for it forever.
-      lock = tracecore::mutex_lock_t(mutex.get());
-      KXERROR_CODE(wait, "WaitForSingleObject on Mutex");
-      return call_result_t::mutex_wait;
-    }
-    if (wait != WAIT_OBJECT_0) {
-      KXERROR_CODE(wait, "WaitForSingleObject on Mutex");
-      return call_result_t::mutex_wait;
-    }
-    lock = tracecore::mutex_lock_t(mutex.get());
+    if (!wait_for_mutex(mutex.get(), lock)) return call_result_t::mutex_wait;
 
     DWORD open_error = 0;
     mapping_t buffer = mapping_t::open(ch.buffer, FILE_MAP_WRITE, &open_error);
@@ -131,24 +159,22 @@ call_result_t server_call(int channel_number, const std::function<bool(std::span
     tracecore::unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, ch.data_ready));
     if (!ready) KXERROR_LAST("no ReadyEvent");
     if (!buffer || !ack || !ready) return call_result_t::no_buffer;
+    if (parts.prepare && !parts.prepare()) return call_result_t::no_mapping;
 
+    // The buffer as really mapped, at most the channel's size: every record is written inside it.
     const std::span<std::uint8_t> view = buffer.bytes().first(std::min<std::uint32_t>(buffer.size(), ch.size));
-    if (!write(view)) return call_result_t::failed;
+    if (!parts.write(view)) return call_result_t::failed;
     const HANDLE process = agent_process();
+    // An acknowledgement that an agent gave after an earlier call had stopped waiting for it would
+    // answer this call before the agent has read its record: it is taken first.
+    WaitForSingleObject(ack.get(), 0);
     SetEvent(ready.get());
-    DWORD acked;
-    if (process) {
-      const HANDLE waits[2] = {ack.get(), process};
-      acked = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-      if (acked == WAIT_OBJECT_0 + 1) KXERROR("agent process ended during the call");
-    } else {
-      acked = WaitForSingleObject(ack.get(), INFINITE);
-    }
+    const DWORD acked = wait_for_acknowledgement(ack.get(), process);
     if (acked != WAIT_OBJECT_0) {
       KXERROR_CODE(acked, "cannot transfer the rest from client");
       return call_result_t::not_acknowledged;
     }
-    if (read_back) read_back(view);
+    if (parts.read_back) parts.read_back(view);
     return call_result_t::done;
   } catch (const std::exception& e) {
     KXERROR("_callserverprocess %s", e.what());
@@ -158,10 +184,25 @@ call_result_t server_call(int channel_number, const std::function<bool(std::span
   return call_result_t::failed;
 }
 
-call_result_t run(int channel_number, const std::function<bool(std::span<std::uint8_t>)>& write,
-                  const std::function<void(std::span<const std::uint8_t>)>& read_back = {}) {
-  t_last_result = server_call(channel_number, write, read_back);
+call_result_t run(int channel_number, const call_parts_t& parts) {
+  t_last_result = server_call(channel_number, parts);
   return t_last_result;
+}
+
+// A new mapping |name| of |header| + |body| bytes, filled with both; empty, traced with |failure|,
+// when it cannot be made.
+mapping_t filled_mapping(const wchar_t* name, std::span<const std::uint8_t> header,
+                         std::span<const std::uint8_t> body, const char* failure) {
+  const std::uint64_t total = std::uint64_t{header.size()} + body.size();
+  mapping_t mapping = total <= 0xFFFFFFFFu ? mapping_t::create(name, static_cast<std::uint32_t>(total)) : mapping_t();
+  // create() checked the view against the size asked; every copy stays inside size().
+  if (!mapping || mapping.size() < total) {
+    KXERROR("%s", failure);
+    return {};
+  }
+  if (!header.empty()) std::memcpy(mapping.data(), header.data(), header.size());
+  if (!body.empty()) std::memcpy(mapping.data() + header.size(), body.data(), body.size());
+  return mapping;
 }
 
 HWND find_named_window(const wchar_t* cls, const wchar_t* title, std::atomic<bool>& first_miss,
@@ -186,15 +227,24 @@ const channel_t& channel(int number) {
   return kChannels[number - 1];
 }
 
+wait_limits_t wait_limits() {
+  return {g_mutex_limit.load(), g_acknowledgement_limit.load(), g_window_message_limit.load()};
+}
+
+void set_wait_limits(const wait_limits_t& limits) {
+  g_mutex_limit = limits.mutex_ms;
+  g_acknowledgement_limit = limits.acknowledgement_ms;
+  g_window_message_limit = limits.window_message_ms;
+}
+
 std::uint32_t forward_message(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
   std::uint32_t result = 0;
-  run(
-      1,
-      [&](std::span<std::uint8_t> view) {
-        return write_record(view, forward_record_t{GetCurrentProcessId(), 0, handle32(target), message, u32(wparam),
-                                                   u32(static_cast<std::uintptr_t>(lparam)), 0});
-      },
-      [&](std::span<const std::uint8_t> view) { result = get_u32(view, forward_result_offset); });
+  run(1, {{},
+          [&](std::span<std::uint8_t> view) {
+            return write_record(view, forward_record_t{GetCurrentProcessId(), 0, handle32(target), message,
+                                                       u32(wparam), u32(static_cast<std::uintptr_t>(lparam)), 0});
+          },
+          [&](std::span<const std::uint8_t> view) { result = get_u32(view, forward_result_offset); }});
   return result;
 }
 
@@ -207,18 +257,21 @@ bool send_text(HWND target, UINT message, std::string_view name, std::string_vie
     KXERROR("invalid data to send");
     return false;
   }
-  const channel_t& ch = channel(1);
-  mapping_t mapping = mapping_t::create(ch.text, static_cast<std::uint32_t>(text.size() + 1));
-  if (!mapping) {
-    KXERROR("cannot create mapping to send");
-    return false;
-  }
-  std::memcpy(mapping.data(), text.data(), text.size());
-  mapping.data()[text.size()] = 0;
-  run(1, [&](std::span<std::uint8_t> view) {
-    return write_record(view, text_record_t{GetCurrentProcessId(), handle32(target), message, std::string(name)});
-  });
-  return true;  // the mapping closes only now, after the agent has read it
+  // The text and its NUL. The mapping closes only when the call has returned, after the agent has
+  // read it.
+  mapping_t mapping;
+  const std::uint8_t nul = 0;
+  const call_result_t result = run(
+      1, {[&] {
+            mapping = filled_mapping(channel(1).text, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                                     {&nul, 1}, "cannot create mapping to send");
+            return static_cast<bool>(mapping);
+          },
+          [&](std::span<std::uint8_t> view) {
+            return write_record(view, text_record_t{GetCurrentProcessId(), handle32(target), message, std::string(name)});
+          },
+          {}});
+  return result == call_result_t::done;
 }
 
 bool pass_block(HWND target, UINT message, std::uint32_t code, const serialization::memoryblock_i& block) {
@@ -231,17 +284,19 @@ bool pass_block(HWND target, UINT message, std::uint32_t code, const serializati
     KXERROR("cannot create mapping to pass");
     return false;
   }
-  mapping_t mapping = mapping_t::create(channel(1).block_to_agent, length + 4);
-  if (!mapping) {
-    KXERROR("cannot create mapping to pass");
-    return false;
-  }
-  put_u32(mapping.bytes(), 0, length);
-  std::memcpy(mapping.data() + 4, block.data(), length);
-  run(1, [&](std::span<std::uint8_t> view) {
-    return write_record(view, block_record_t{GetCurrentProcessId(), handle32(target), message, code});
-  });
-  return true;
+  std::uint8_t prefix[4];
+  put_u32(prefix, 0, length);
+  mapping_t mapping;
+  const call_result_t result = run(
+      1, {[&] {
+            mapping = filled_mapping(channel(1).block_to_agent, prefix, block.bytes(), "cannot create mapping to pass");
+            return static_cast<bool>(mapping);
+          },
+          [&](std::span<std::uint8_t> view) {
+            return write_record(view, block_record_t{GetCurrentProcessId(), handle32(target), message, code});
+          },
+          {}});
+  return result == call_result_t::done;
 }
 
 void receive_block(const wchar_t* name, serialization::memoryblock_i& out) {
@@ -264,7 +319,25 @@ void receive_block(const wchar_t* name, serialization::memoryblock_i& out) {
     KXERROR("block length %u exceeds its mapping", static_cast<unsigned>(get_u32(mapping.bytes(), 0)));
     return;
   }
+  // Refused before anything is allocated: no load would accept it.
+  if (payload->size() > serialization::StorageNamed::InMemStorageSpace::max_block_size) {
+    KXERROR("block length %u above the limit", static_cast<unsigned>(payload->size()));
+    return;
+  }
   out.assign(payload->data(), static_cast<std::uint32_t>(payload->size()));
+}
+
+bool send_window_message(HWND target, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* answer) {
+  DWORD_PTR result = 0;
+  const DWORD limit = g_window_message_limit.load();
+  SetLastError(0);
+  const bool answered =
+      SendMessageTimeoutW(target, message, wparam, lparam, SMTO_NORMAL | SMTO_ABORTIFHUNG, limit, &result) != 0;
+  if (!answered)
+    KXERROR_CODE(HRESULT_FROM_WIN32(GetLastError()), "no answer from window %p within %lu ms",
+                 static_cast<void*>(target), static_cast<unsigned long>(limit));
+  if (answer) *answer = answered ? result : 0;
+  return answered;
 }
 
 HWND find_agent_window() {

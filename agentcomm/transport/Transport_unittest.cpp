@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -40,6 +43,42 @@ std::string source_file(const char* relative) {
   const char* root = std::getenv("KX_SOURCE_DIR");
   return read_file(fs::path(root ? root : ".") / relative);
 }
+
+// Shorter limits for one test, the defaults again afterwards.
+class scoped_limits_t {
+ public:
+  explicit scoped_limits_t(const wait_limits_t& limits) { set_wait_limits(limits); }
+  ~scoped_limits_t() { set_wait_limits(default_wait_limits); }
+  scoped_limits_t(const scoped_limits_t&) = delete;
+  scoped_limits_t& operator=(const scoped_limits_t&) = delete;
+};
+
+// Runs |call| on a thread of its own, which then handles a message posted to it: true when both
+// happened within |ms| (a generous bound, not a timing). A thread that hangs is left to itself.
+bool returns_and_pumps_within(DWORD ms, std::function<void()> call) {
+  struct state_t {
+    std::function<void()> call;
+    std::atomic<bool> pumped{false};
+  };
+  auto state = std::make_shared<state_t>();
+  state->call = std::move(call);
+  std::thread worker([state] {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // gives the thread its queue
+    state->call();
+    PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0);
+    if (PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) state->pumped = true;
+  });
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (!state->pumped && GetTickCount64() < end) Sleep(10);
+  if (state->pumped)
+    worker.join();
+  else
+    worker.detach();
+  return state->pumped;
+}
+
+constexpr DWORD kGenerous = 20000;
 
 class TransportTest : public ::testing::Test {
  protected:
@@ -139,7 +178,7 @@ TEST_F(TransportTest, EmptyBlockIsRefusedWithoutAMapping) {
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, L"BLOCK_TO_KX"), nullptr);
 }
 
-TEST_F(TransportTest, ReceiveBlockCopiesThePayloadAndRefusesALengthBeyondTheMapping) {
+TEST_F(TransportTest, ReceiveBlockCopiesThePayloadAndRefusesALengthBeyondTheMappingOrTheLimit) {
   mapping_t incoming = mapping_t::create(L"BLOCK_TO_FF", 4 + 5);
   ASSERT_TRUE(incoming);
   put_u32(incoming.bytes(), 0, 5);
@@ -155,6 +194,111 @@ TEST_F(TransportTest, ReceiveBlockCopiesThePayloadAndRefusesALengthBeyondTheMapp
   receive_block(L"BLOCK_TO_FF", block);
   EXPECT_EQ(block.size(), 0u);
   EXPECT_TRUE(trace.contains('E', "exceeds its mapping")) << trace.dump();
+
+  // A length that the view holds but no load would accept: refused before anything is copied.
+  incoming = mapping_t();
+  constexpr std::uint32_t above = serialization::StorageNamed::InMemStorageSpace::max_block_size + 1;
+  mapping_t big = mapping_t::create(L"BLOCK_TO_FF", 4 + above);
+  ASSERT_TRUE(big);
+  put_u32(big.bytes(), 0, above);
+  trace.clear();
+  receive_block(L"BLOCK_TO_FF", block);
+  EXPECT_EQ(block.size(), 0u);
+  EXPECT_TRUE(trace.contains('E', "above the limit")) << trace.dump();
+}
+
+// Another process takes the name of the call's own mapping first (one page of its own, or an object
+// of another kind). Written into, such a mapping would be overrun (it keeps its own size) and read
+// by whoever made it: the call fails before it reaches the agent and leaves the page as it was.
+struct squat_case_t {
+  const char* name;
+  const wchar_t* object;
+  bool by_event;
+  bool text;  // send_text instead of pass_block
+  std::uint32_t length;
+};
+
+class SquattedMapping : public TransportTest, public ::testing::WithParamInterface<squat_case_t> {};
+
+TEST_P(SquattedMapping, TheCallFailsAndLeavesThePageAlone) {
+  const squat_case_t& c = GetParam();
+  tracecore::unique_handle squatter(c.by_event ? CreateEventW(nullptr, TRUE, FALSE, c.object)
+                                               : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                                    4096, c.object));
+  ASSERT_TRUE(squatter);
+  tracecore::unique_view page(c.by_event ? nullptr : MapViewOfFile(squatter.get(), FILE_MAP_WRITE, 0, 0, 0));
+  if (page) std::memset(page.get(), 0xCC, 4096);
+
+  const std::string payload(c.length, 's');
+  CMemoryObjectEx block(payload.data(), c.length);
+  const char* kind = c.text ? "text" : "block";
+  auto call = [&] {
+    return c.text ? send_text(agent(), registered(kxmsg::agent_manifest), "vlt::squat.txt", payload)
+                  : pass_block(agent(), registered(kxmsg::agent_ffmemblock), 99, block);
+  };
+  const std::size_t before = agent_->log_of(kind).size();
+  tracecore::testing::capture_t trace;
+  EXPECT_FALSE(call());
+  EXPECT_EQ(last_call_result(), call_result_t::no_mapping);
+  EXPECT_TRUE(trace.contains('E', c.text ? "cannot create mapping to send" : "cannot create mapping to pass"))
+      << trace.dump();
+  EXPECT_EQ(agent_->log_of(kind).size(), before) << "no record reached the agent";
+  if (page) {
+    const auto* bytes = static_cast<const std::uint8_t*>(page.get());
+    EXPECT_TRUE(std::all_of(bytes, bytes + 4096, [](std::uint8_t b) { return b == 0xCC; }));
+  }
+
+  // Nothing is left held: once the name is free again, the same call goes through.
+  page.reset();
+  squatter.reset();
+  EXPECT_TRUE(call());
+  EXPECT_EQ(agent_->log_of(kind).size(), before + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SquattedMapping,
+    ::testing::Values(squat_case_t{"block_larger_than_the_page", L"BLOCK_TO_KX", false, false, 64 * 1024},
+                      squat_case_t{"block_that_would_fit", L"BLOCK_TO_KX", false, false, 100},
+                      squat_case_t{"text_larger_than_the_page", L"KXTEMPLATE", false, true, 64 * 1024},
+                      squat_case_t{"block_name_held_by_an_event", L"BLOCK_TO_KX", true, false, 100}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A holder that keeps the channel's mutex for ever (a hung or hostile client of the agent).
+TEST_F(TransportTest, AMutexHeldForEverEndsTheCallWithinItsLimit) {
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE give_back = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    HANDLE m = CreateMutexW(nullptr, FALSE, L"KXMAX_NIPC_MUTEX");
+    WaitForSingleObject(m, INFINITE);
+    SetEvent(held);
+    WaitForSingleObject(give_back, INFINITE);
+    ReleaseMutex(m);
+    CloseHandle(m);
+  });
+  ASSERT_EQ(WaitForSingleObject(held, 10000), WAIT_OBJECT_0);
+
+  const std::size_t before = agent_->log_of("forward").size();
+  tracecore::testing::capture_t trace;
+  std::uint32_t result = 1;
+  call_result_t how = call_result_t::done;
+  {
+    scoped_limits_t limits({300, kAcknowledgementLimitMs, kWindowMessageLimitMs});
+    EXPECT_TRUE(returns_and_pumps_within(kGenerous, [&] {
+      result = forward_message(agent(), probe(), 40, 2);
+      how = last_call_result();
+    }));
+  }
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(how, call_result_t::mutex_wait);
+  EXPECT_TRUE(trace.has('E', "258 WaitForSingleObject on Mutex")) << trace.dump();
+  EXPECT_TRUE(trace.contains('E', "the channel mutex was not free within 300 ms")) << trace.dump();
+  EXPECT_EQ(agent_->log_of("forward").size(), before);
+
+  SetEvent(give_back);
+  holder.join();
+  CloseHandle(held);
+  CloseHandle(give_back);
+  EXPECT_EQ(forward_message(agent(), probe(), 40, 2), 42u);
 }
 
 TEST_F(TransportTest, AThousandServerCallsLeaveTheHandleCountAlone) {
@@ -284,12 +428,52 @@ TEST_F(DyingAgentTest, WhileTheAgentLivesTheCallWaitsForItsAcknowledgement) {
     returned = true;
   });
   Sleep(500);
-  EXPECT_FALSE(returned.load()) << "no time limit while the agent is alive";
+  EXPECT_FALSE(returned.load()) << "the call waits while the agent lives, up to its limit of seconds";
   TerminateProcess(agent_->process(), 9);
   const ULONGLONG start = GetTickCount64();
   while (!returned && GetTickCount64() - start < 15000) Sleep(20);
   EXPECT_TRUE(returned.load());
   caller.join();
+}
+
+// The agent takes every record and never acknowledges one.
+TEST_F(DyingAgentTest, AnAgentThatNeverAcknowledgesIsGivenUpWithinTheLimit) {
+  agent_->set_noack(true);
+  const UINT probe = RegisterWindowMessageW(kxagent::kProbeMessage);
+  const CMemoryObjectEx block("abc", 3);
+  scoped_limits_t limits({kMutexLimitMs, 300, kWindowMessageLimitMs});
+  tracecore::testing::capture_t trace;
+  std::uint32_t result = 1;
+  call_result_t how = call_result_t::done;
+  bool passed = true;
+  EXPECT_TRUE(returns_and_pumps_within(kGenerous, [&] {
+    result = forward_message(agent_->window(), probe, 1, 1);
+    how = last_call_result();
+    passed = pass_block(agent_->window(), registered(kxmsg::agent_ffmemblock), 99, block);
+  }));
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(how, call_result_t::not_acknowledged);
+  EXPECT_FALSE(passed) << "reported as not done";
+  EXPECT_TRUE(trace.has('E', "258 cannot transfer the rest from client")) << trace.dump();
+  EXPECT_TRUE(trace.contains('E', "no acknowledgement within 300 ms")) << trace.dump();
+  EXPECT_EQ(agent_->log_of("noack").size(), 2u) << "both records reached the agent";
+  EXPECT_TRUE(agent_->running());
+}
+
+// An agent that acknowledges a record only after its call has stopped waiting: that late signal
+// must not be taken for the acknowledgement of the next call, whose result is not written yet.
+TEST_F(DyingAgentTest, AnAcknowledgementThatComesTooLateDoesNotAnswerTheNextCall) {
+  const UINT probe = RegisterWindowMessageW(kxagent::kProbeMessage);
+  scoped_limits_t limits({kMutexLimitMs, 300, kWindowMessageLimitMs});
+  agent_->set_noack(true);
+  EXPECT_EQ(forward_message(agent_->window(), probe, 1, 1), 0u);
+  EXPECT_EQ(last_call_result(), call_result_t::not_acknowledged);
+  tracecore::unique_handle ack(OpenEventW(EVENT_MODIFY_STATE, FALSE, L"KXMAX_NIPC_BUFFER_READY"));
+  ASSERT_TRUE(ack);
+  SetEvent(ack.get());  // the late acknowledgement
+  agent_->set_noack(false);
+  EXPECT_EQ(forward_message(agent_->window(), probe, 40, 2), 42u);
+  EXPECT_EQ(last_call_result(), call_result_t::done);
 }
 
 }  // namespace

@@ -70,21 +70,23 @@ bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int3
 }
 
 // Fill-in reply: 50 when |done|, else 51, sent to the reply window when it still exists; the context
-// is reset afterwards. Returns whether a reply went out.
+// is reset afterwards. Returns whether a reply went out (the agent acknowledged the call).
 bool reply_fillin(kxmessages::fillin_reply_context_t& context, bool done);
 // Check-logon reply: 62 when |trained|, else 60 when |logon|, else 61.
 bool reply_checklogon(kxmessages::checklogon_reply_context_t& context, bool trained, bool logon);
 
-// The spawn requests to the agent window; false when it is missing. The fingerprint manager gets a
-// text record (the caller's string, its number as decimal text); help and the dashboard get
-// forwarded messages with the caller's values.
+// The spawn requests to the agent window; false when it is missing or the call was not done. The
+// fingerprint manager gets a text record (the caller's string, its number as decimal text); help
+// and the dashboard get forwarded messages with the caller's values.
 bool spawn_flm(std::string_view name, std::int32_t number);
 bool spawn_help(WPARAM wparam, LPARAM lparam);
 bool spawn_dashboard(WPARAM wparam);
 
-// Whether the user has enrolled fingerprints; true when the agent window is missing.
+// Whether the user has enrolled fingerprints; true when the agent window is missing or does not
+// answer within the window-message limit (ffipc::wait_limits).
 bool agent_has_fingers();
-// Tells the suite's global avatar window about an activation; false when it is missing.
+// Tells the suite's global avatar window about an activation; false when it is missing or does not
+// answer within the window-message limit.
 bool gavatar_activation(bool flag, LPARAM value);
 
 }  // namespace ffagent_window

@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agentcomm/transport/RegisteredMessages.h"
@@ -19,6 +20,7 @@
 #include "tests/support/WineTestSupport.h"
 #include "tracecore/com_error.h"
 #include "tracecore/testing.h"
+#include "tracecore/win_handles.h"
 
 namespace ffagent_window {
 namespace {
@@ -617,6 +619,69 @@ TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateKeepsNothing) {
   EXPECT_TRUE(trace.has('E', "0 '`I04`'call_KXAgent: changepassword did not reach the agent")) << trace.dump();
   EXPECT_TRUE(agent_has_fingers()) << "no agent: assume fingers";
 }
+
+// A window of another thread that stops handling its messages, as a hung process's would.
+class hung_window_t {
+ public:
+  hung_window_t(const wchar_t* cls, const wchar_t* title) {
+    thread_ = std::thread([this, cls, title] {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof wc;
+      wc.lpfnWndProc = &DefWindowProcW;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = cls;
+      RegisterClassExW(&wc);  // may exist already: the window belongs to this thread all the same
+      hwnd_ = CreateWindowExW(0, cls, title, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+      SetEvent(made_.get());
+      WaitForSingleObject(release_.get(), INFINITE);
+      DestroyWindow(hwnd_);
+    });
+    WaitForSingleObject(made_.get(), 10000);
+  }
+  ~hung_window_t() {
+    SetEvent(release_.get());
+    thread_.join();
+  }
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  tracecore::unique_handle made_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  tracecore::unique_handle release_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HWND hwnd_ = nullptr;
+  std::thread thread_;
+};
+
+struct hung_case_t {
+  const char* name;
+  const wchar_t* cls;
+  const wchar_t* title;
+  bool (*call)();
+  bool answer;  // what the call gives without an answer
+};
+
+class HungWindow : public ::testing::TestWithParam<hung_case_t> {};
+
+// Messages sent to the agent's or the avatar's window wait at most the window-message limit.
+TEST_P(HungWindow, IsNotWaitedForBeyondTheLimit) {
+  const hung_case_t& c = GetParam();
+  ffipc::set_wait_limits({ffipc::kMutexLimitMs, ffipc::kAcknowledgementLimitMs, 300});
+  {
+    hung_window_t window(c.cls, c.title);
+    ASSERT_TRUE(window.hwnd());
+    tracecore::testing::capture_t trace;
+    EXPECT_EQ(c.call(), c.answer);
+    EXPECT_TRUE(trace.contains('E', "within 300 ms")) << trace.dump();
+  }
+  ffipc::set_wait_limits(ffipc::default_wait_limits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, HungWindow,
+    ::testing::Values(hung_case_t{"agent_fingers", L"Kestrix Desk Agent", L"Kestrix Desk Agent",
+                                  [] { return agent_has_fingers(); }, true},
+                      hung_case_t{"avatar_activation", L"KX_GlobalAvatarClass", L"KX_GlobalAvatar",
+                                  [] { return gavatar_activation(true, 5); }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ffagent_window
