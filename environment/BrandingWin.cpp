@@ -1,5 +1,9 @@
 #include "environment/Branding.h"
 
+#include <optional>
+
+#include "environment/RegistryWin.h"
+
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
@@ -37,14 +41,12 @@ HMODULE load_branding_library(const std::wstring& key_path, std::wstring* path) 
     KXERROR("Open Branding key %s in registry Failed", tracecore::to_utf8(std::wstring_view(key_path)).c_str());
     return nullptr;
   }
-  wchar_t value[MAX_PATH + 1] = {};
-  DWORD size = sizeof(value) - sizeof(wchar_t), type = 0;
-  if (RegQueryValueExW(key.get(), L"DLLPath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+  const std::optional<std::wstring> value = kxregistry::text_value(key.get(), L"DLLPath", MAX_PATH);
+  if (!value) {
     KXERROR("Failed to find DllPath under Branding key in registry");
     return nullptr;
   }
-  const std::wstring dll(value, wcsnlen(value, size / sizeof(wchar_t)));
+  const std::wstring& dll = *value;
   HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!module) {
     const DWORD error = GetLastError();

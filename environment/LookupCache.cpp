@@ -1,5 +1,6 @@
 #include "environment/LookupCache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -29,12 +30,13 @@ class section_reader_t {
     value = bytes_[at];
     return true;
   }
-  // The NUL-terminated text at |at| (empty for offset 0); none when it does not end inside.
+  // The NUL-terminated text at |at| (empty for offset 0); none when it does not end inside the
+  // section within max_text_bytes.
   std::optional<std::string_view> text(std::uint32_t at) const {
     if (at == 0) return std::string_view();
     if (at >= bytes_.size()) return std::nullopt;
     const auto* start = reinterpret_cast<const char*>(bytes_.data() + at);
-    const void* nul = std::memchr(start, 0, bytes_.size() - at);
+    const void* nul = std::memchr(start, 0, std::min<std::size_t>(bytes_.size() - at, max_text_bytes + 1));
     if (!nul) return std::nullopt;
     return std::string_view(start, static_cast<const char*>(nul) - start);
   }
@@ -68,14 +70,17 @@ std::uint32_t bucket_of(std::string_view key) {
   return h & (bucket_count - 1);
 }
 
-std::vector<std::string> find_entries(std::span<const std::uint8_t> section, std::string_view key) {
+std::vector<std::string> find_entries(std::span<const std::uint8_t> section, std::string_view key, bool* cut) {
   std::vector<std::string> entries;
+  if (cut) *cut = false;
   const section_reader_t s(section);
   std::uint32_t at = 0;
   if (!s.u32(url_buckets_offset + 4 * bucket_of(key), at)) return entries;
   std::unordered_set<std::string> seen;
+  std::size_t result_bytes = 0;
   // A chain longer than the records the section can hold has looped.
-  for (std::size_t steps = section.size() / record_size + 1; at != 0 && steps > 0; --steps) {
+  std::size_t steps = std::min(section.size() / record_size + 1, max_chain_records);
+  for (; at != 0 && steps > 0; --steps) {
     record_t r;
     if (!read_record(s, at, r)) break;
     at = r.next;
@@ -93,8 +98,18 @@ std::vector<std::string> find_entries(std::span<const std::uint8_t> section, std
     entry += *file;
     // Whole entries are compared: a name that merely occurs inside another one is a manifest of
     // its own.
-    if (seen.insert(entry).second) entries.push_back(std::move(entry));
+    if (seen.count(entry)) continue;
+    const std::size_t joined = result_bytes + (entries.empty() ? 0 : 1) + entry.size();
+    if (entries.size() == max_entries || joined > max_result_bytes) {
+      if (cut) *cut = true;
+      return entries;
+    }
+    result_bytes = joined;
+    seen.insert(entry);
+    entries.push_back(std::move(entry));
   }
+  // The chain goes on beyond the records a lookup walks.
+  if (at != 0 && steps == 0 && cut && section.size() / record_size + 1 > max_chain_records) *cut = true;
   return entries;
 }
 
@@ -104,7 +119,10 @@ std::u16string cached_url(std::span<const std::uint8_t> section, std::u16string_
   const std::string key = tracecore::to_utf8(domain);
   if (traceOn) KXTRACE("find for: '%s'", key.c_str());
   std::string joined;
-  for (const std::string& entry : find_entries(section, key)) {
+  bool cut = false;
+  const std::vector<std::string> entries = find_entries(section, key, &cut);
+  if (cut) KXTRACE("'`I04`'lookup cache: %u entries for '%s', the rest left out", static_cast<unsigned>(entries.size()), key.c_str());
+  for (const std::string& entry : entries) {
     if (!joined.empty()) joined += '\n';
     joined += entry;
   }

@@ -12,9 +12,12 @@
 //
 // The section comes from another process and is read without a lock, so every offset, index and
 // text is checked against the section's real size: a record outside it ends the walk, an entry whose
-// texts cannot be read is left out, and a chain that loops ends.
+// texts cannot be read is left out, and a chain that loops ends. The section is opened read-only:
+// this component never writes into the agent's index. What one lookup takes is capped (below), so
+// a damaged or hostile section cannot make the browser's thread build a huge result.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -30,12 +33,24 @@ inline constexpr std::uint32_t directories_offset = 1372;
 inline constexpr std::uint32_t record_size = 21;
 inline constexpr std::string_view alien_prefix = "alien|";
 
+// Caps of one lookup. A key, directory or file name text longer than max_text_bytes (without its
+// NUL) is not read: its record is left out. At most max_chain_records records of a chain are
+// walked, at most max_entries entries are taken, and an entry that would make the joined result
+// longer than max_result_bytes is left out with every later one; a cut result is traced.
+inline constexpr std::size_t max_text_bytes = 2048;
+inline constexpr std::size_t max_chain_records = 65536;
+inline constexpr std::size_t max_entries = 512;
+inline constexpr std::size_t max_result_bytes = 256 * 1024;
+
 // Start with 10000, XOR in every byte of the key, keep the low 7 bits.
 std::uint32_t bucket_of(std::string_view key);
 
 // The entry texts ("alien|" when flagged, then directory and file name) of the records of |key| in
-// chain order, each once. An empty key takes every record of its bucket.
-std::vector<std::string> find_entries(std::span<const std::uint8_t> section, std::string_view key);
+// chain order, each once, within the caps above (counting a line feed between entries towards
+// max_result_bytes). An empty key takes every record of its bucket. |cut| (when given) tells
+// whether a cap left records out.
+std::vector<std::string> find_entries(std::span<const std::uint8_t> section, std::string_view key,
+                                      bool* cut = nullptr);
 
 // The manifest file names for |url|'s domain key, joined by line feeds; empty when there are none.
 // With |traceOn| the domain is traced ("find for: '%s'").

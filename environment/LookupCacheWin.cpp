@@ -1,4 +1,4 @@
-// Opening the agent's lookup section for one lookup.
+// Opening the agent's lookup section for one lookup, read-only.
 #include <windows.h>
 
 #include <atomic>
@@ -6,6 +6,7 @@
 
 #include "environment/LookupCache.h"
 #include "tracecore/trace.h"
+#include "tracecore/win_handles.h"
 
 namespace lookupcache {
 
@@ -16,39 +17,13 @@ constexpr wchar_t section_name[] = L"KX_VLT_LOOKUP_CACHE";
 // A missing section is reported in full once per module life, then briefly.
 std::atomic<bool> first_miss{true};
 
-class mapping_t {
- public:
-  explicit mapping_t(HANDLE h) : handle_(h) {}
-  ~mapping_t() {
-    if (handle_) CloseHandle(handle_);
-  }
-  mapping_t(const mapping_t&) = delete;
-  mapping_t& operator=(const mapping_t&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-class view_t {
- public:
-  explicit view_t(void* v) : view_(v) {}
-  ~view_t() {
-    if (view_) UnmapViewOfFile(view_);
-  }
-  view_t(const view_t&) = delete;
-  view_t& operator=(const view_t&) = delete;
-  void* get() const { return view_; }
-
- private:
-  void* view_;
-};
-
 }  // namespace
 
 std::u16string cached_url(std::u16string_view url, bool traceOn) {
-  mapping_t mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, section_name));
-  if (!mapping.get()) {
+  // Only read: the mapping is opened for reading and its view is a read-only one, so nothing here
+  // can write into the agent's index, and a section the agent shares read-only opens too.
+  tracecore::unique_handle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, section_name));
+  if (!mapping) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) {
       if (first_miss.exchange(false))
@@ -61,8 +36,8 @@ std::u16string cached_url(std::u16string_view url, bool traceOn) {
     return {};
   }
   // The whole section; its size is the size of the region the view covers.
-  view_t view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
-  if (!view.get()) {
+  tracecore::unique_view view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view) {
     KXERROR_CODE(HRESULT_FROM_WIN32(GetLastError()), "MapViewOfFile");
     return {};
   }

@@ -7,6 +7,7 @@
 
 #include "environment/LookupCache.h"
 #include "tracecore/testing.h"
+#include "tracecore/win_handles.h"
 
 namespace lookupcache {
 namespace {
@@ -42,6 +43,36 @@ TEST(LookupCacheWin, ReadsTheAgentsSection) {
   ASSERT_TRUE(section.ok());
   EXPECT_EQ(cached_url(u"https://www.example.com/login", false), u"C:\\m\\site.kxm\nalien|C:\\m\\alt.kxm");
   EXPECT_EQ(cached_url(u"https://other.example.org/", false), u"");
+}
+
+// An agent that shares its index read-only: a section over a file opened for reading only, which
+// no one can map for writing. The lookup asks for nothing more than reading, so it still finds it.
+TEST(LookupCacheWin, ReadsASectionThatIsSharedReadOnly) {
+  lookup_section_writer_t w({"C:\\m\\"});
+  w.add({"example.com", 0, "site.kxm", false});
+  const std::vector<std::uint8_t> bytes = w.bytes();
+  wchar_t folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+  ASSERT_NE(GetTempFileNameW(folder, L"kxl", 0, file), 0u);
+  {
+    tracecore::unique_hfile out(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(out);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  }
+  {
+    tracecore::unique_hfile in(CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(in);
+    tracecore::unique_handle mapping(CreateFileMappingW(in.get(), nullptr, PAGE_READONLY, 0, 0, L"KX_VLT_LOOKUP_CACHE"));
+    ASSERT_TRUE(mapping);
+    tracecore::unique_handle writable(OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"KX_VLT_LOOKUP_CACHE"));
+    tracecore::unique_view written_view(writable ? MapViewOfFile(writable.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+    EXPECT_FALSE(written_view) << "the fixture must not be mappable for writing";
+    tracecore::testing::capture_t trace;
+    EXPECT_EQ(cached_url(u"https://www.example.com/login", false), u"C:\\m\\site.kxm");
+    EXPECT_FALSE(trace.contains('E', "")) << trace.dump();
+  }
+  DeleteFileW(file);
 }
 
 TEST(LookupCacheWin, MissingSectionGivesNothingAndSaysSoOnceInFull) {

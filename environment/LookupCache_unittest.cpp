@@ -1,5 +1,7 @@
 #include "environment/LookupCache.h"
 
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -125,6 +127,49 @@ INSTANTIATE_TEST_SUITE_P(
                     first_only},
         damage_case{"bucket_table_cut", [](auto& s, auto, auto) { s.resize(url_buckets_offset + 10); }, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What one lookup takes is capped: long texts, many entries, a long result.
+TEST_F(LookupCache, TextsAtTheirCapAreReadLongerOnesLeftOut) {
+  const std::string at_cap(max_text_bytes, 'f'), over(max_text_bytes + 1, 'g');
+  const auto s = section({{"example.com", 1, at_cap, false}, {"example.com", 1, over, false},
+                          {"example.com", 1, "after.kxm", false}});
+  EXPECT_THAT(find_entries(s, "example.com"), ElementsAre(at_cap, "after.kxm"));
+}
+
+TEST_F(LookupCache, EntriesBeyondTheCapAreLeftOutAndTraced) {
+  std::vector<lookup_record_t> records;
+  for (std::size_t i = 0; i < max_entries + 5; ++i) records.push_back({"example.com", 1, std::to_string(i) + ".kxm", false});
+  const auto s = section(records);
+  bool cut = false;
+  const auto entries = find_entries(s, "example.com", &cut);
+  ASSERT_EQ(entries.size(), max_entries);
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(entries.back(), std::to_string(max_entries - 1) + ".kxm");
+  tracecore::testing::capture_t trace;
+  const std::u16string joined = query(s, u"https://example.com/");
+  EXPECT_EQ(static_cast<std::size_t>(std::count(joined.begin(), joined.end(), u'\n')), max_entries - 1);
+  EXPECT_TRUE(trace.contains('U', "lookup cache: 512 entries for 'example.com'")) << trace.dump();
+  records.resize(max_entries);
+  EXPECT_EQ(find_entries(section(records), "example.com", &cut).size(), max_entries);
+  EXPECT_FALSE(cut) << "exactly the cap is not a cut";
+}
+
+TEST_F(LookupCache, ResultStopsBeforeItsByteCap) {
+  // Entries of max_text_bytes each: the result can hold only so many of them with their line feeds.
+  std::vector<lookup_record_t> records;
+  for (char c = 'a'; c <= 'z'; ++c) records.push_back({"example.com", 1, std::string(max_text_bytes - 1, c) + "|", false});
+  for (int i = 0; i < 200; ++i) {
+    std::string name = std::to_string(i);
+    records.push_back({"example.com", 1, name + std::string(max_text_bytes - name.size(), 'z'), false});
+  }
+  bool cut = false;
+  const auto entries = find_entries(section(records), "example.com", &cut);
+  EXPECT_TRUE(cut);
+  std::size_t joined = 0;
+  for (const auto& e : entries) joined += e.size() + 1;
+  EXPECT_LE(joined - 1, max_result_bytes);
+  EXPECT_GT(joined + max_text_bytes, max_result_bytes) << "no room was left for one more entry";
+}
 
 TEST(LookupCacheEmpty, NoSectionNoNames) {
   EXPECT_THAT(find_entries({}, "example.com"), IsEmpty());

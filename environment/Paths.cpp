@@ -24,11 +24,21 @@ const std::u16string* folder_at(const known_folders_t& f, int i) {
 
 }  // namespace
 
+void lower_case_latin(std::u16string& text) {
+  for (char16_t& c : text) c = lower(c);
+}
+
+#if !defined(_WIN32)
+void lower_case(std::u16string& text) { lower_case_latin(text); }
+#endif
+
 std::u16string prepare_path(std::u16string_view path) {
   std::u16string out(path);
   const std::size_t first = out.find_first_of(u"\\/");
   const char16_t separator = first == std::u16string::npos ? u'\\' : out[first];
-  for (char16_t& c : out) c = (c == u'\\' || c == u'/') ? separator : lower(c);
+  lower_case(out);
+  for (char16_t& c : out)
+    if (c == u'\\' || c == u'/') c = separator;
   return out;
 }
 

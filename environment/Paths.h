@@ -23,6 +23,14 @@ struct known_folders_t {
 // Lower case, and every "\" and "/" turned into whichever of the two comes first in the text.
 std::u16string prepare_path(std::u16string_view path);
 
+// Lower-cases |text| in place, one UTF-16 unit for one. On Windows through the system's case
+// mapping of the invariant locale (every script the system knows: Greek, Cyrillic, Armenian and so
+// on, the same whatever the user's language); elsewhere through a built-in mapping of ASCII and the
+// Latin-1 and Latin Extended-A letters.
+void lower_case(std::u16string& text);
+// The built-in mapping alone (also what Windows falls back to if the system's mapping fails).
+void lower_case_latin(std::u16string& text);
+
 // The portable form: the first folder found in the prepared path is replaced, where it was found,
 // by its prefix; otherwise the prepared path.
 std::u16string compact_path(std::u16string_view path, const known_folders_t& folders);

@@ -47,6 +47,15 @@ std::u16string registry_bindir(REGSAM view) {
   return with_separator(u16(dir));
 }
 
+// The full path of a library of the system folder: system libraries are never looked for through
+// the search path, where a file planted in the browser's or the current folder would come first.
+std::wstring system_library(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  return std::wstring(folder, n) + L"\\" + name;
+}
+
 bool is_wow64() {
   BOOL wow = FALSE;
   using fn_t = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -81,10 +90,11 @@ std::u16string user_data_directory() { return appdata_child(u"Kestrix\\VLT\\"); 
 std::u16string local_user_data_directory() {
   std::wstring local = environment(L"LOCALAPPDATA");
   if (local.empty()) {
-    HMODULE shfolder = GetModuleHandleW(L"SHFOLDER.DLL");
+    const std::wstring library = system_library(L"SHFOLDER.DLL");
+    HMODULE shfolder = library.empty() ? nullptr : GetModuleHandleW(library.c_str());
     tracecore::unique_hmodule loaded;
-    if (!shfolder) {
-      loaded.reset(LoadLibraryW(L"SHFOLDER.DLL"));
+    if (!shfolder && !library.empty()) {
+      loaded.reset(LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
       shfolder = loaded.get();
     }
     using fn_t = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);

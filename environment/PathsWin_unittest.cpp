@@ -34,6 +34,17 @@ TEST(PathsWin, UserFoldersComeFromTheEnvironment) {
   EXPECT_EQ(local_user_data_directory(), u"C:\\Users\\Ann\\Local\\Kestrix\\VLT\\");
 }
 
+// Without the variable the folder comes from SHGetFolderPathW of the system's SHFOLDER.DLL.
+TEST(PathsWin, WithoutLocalAppdataTheSystemFolderFunctionIsAsked) {
+  EnvironmentVariable local(L"LOCALAPPDATA", nullptr);
+  tracecore::testing::capture_t trace;
+  const std::u16string folder = local_user_data_directory();
+  EXPECT_TRUE(trace.records().empty()) << trace.dump();
+  ASSERT_GT(folder.size(), 13u);
+  EXPECT_EQ(folder.substr(folder.size() - 12), u"Kestrix\\VLT\\");
+  EXPECT_EQ(folder[1], u':') << "a full path";
+}
+
 TEST(PathsWin, WithoutAppdataTheFoldersAreEmptyAndTraced) {
   EnvironmentVariable appdata(L"APPDATA", nullptr);
   tracecore::testing::capture_t trace;

@@ -56,6 +56,25 @@ TEST(Paths, NonAsciiLettersAreLowerCased) {
   EXPECT_EQ(prepare_path(u"C:\\\u00C4RGER\\\u0141\u00D7"), u"c:\\\u00E4rger\\\u0142\u00D7");
 }
 
+#if defined(_WIN32)
+// The system's case mapping: letters of every script, not only the Latin ones, and the same
+// mapping whatever the user's language (the capital I is always i, never the dotless one).
+TEST(Paths, LettersOfEveryScriptAreLowerCasedAsTheSystemMapsThem) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"C:\\\u0391\u0398\u0397\u039D\u0391\\\u03A3.kxm", u"c:\\\u03B1\u03B8\u03B7\u03BD\u03B1\\\u03C3.kxm"},  // Greek
+      {u"C:\\\u041C\u041E\u0421\u041A\u0412\u0410\\\u0401.kxm", u"c:\\\u043C\u043E\u0441\u043A\u0432\u0430\\\u0451.kxm"},  // Cyrillic
+      {u"C:\\\u00C7ANKIRI\\\u015E.kxm", u"c:\\\u00E7ankiri\\\u015F.kxm"},  // Turkish: I is i whatever the language
+      {u"C:\\\uFF21\u0531", u"c:\\\uFF41\u0561"},  // full-width Latin, Armenian
+  };
+  for (const auto& [path, lowered] : cases) EXPECT_EQ(prepare_path(path), lowered);
+  // A user folder written in capitals compacts like the one the system reports.
+  known_folders_t greek;
+  greek.user_data = u"C:\\Users\\\u0391\u03BD\u03BD\u03B1\\AppData\\Roaming\\Kestrix\\VLT\\";
+  EXPECT_EQ(compact_path(u"C:\\USERS\\\u0391\u039D\u039D\u0391\\APPDATA\\ROAMING\\KESTRIX\\VLT\\a.txt", greek),
+            u"vlt::a.txt");
+}
+#endif
+
 TEST(Paths, WithSeparator) {
   EXPECT_EQ(with_separator(u"C:\\a"), u"C:\\a\\");
   EXPECT_EQ(with_separator(u"C:/a/"), u"C:/a/");

@@ -27,7 +27,8 @@ struct settings_request_t {
 };
 using settings_fn = HRESULT(WINAPI*)(settings_request_t*);
 
-// The bound library: loaded on first use by name, else from this module's own folder.
+// The bound library: loaded on first use by full path, from this module's own folder or else the
+// suite's folder of sibling libraries, never through the search path.
 class settings_library_t {
  public:
   explicit settings_library_t(std::string dll_name = "KxoSet.dll") : name_(std::move(dll_name)) {}

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "environment/ActivationContext.h"
+#include "environment/Paths.h"
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
@@ -63,21 +64,25 @@ std::int32_t leading_integer(std::wstring_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+// The library is looked for by full path only, in this module's own folder and then in the suite's
+// folder of sibling libraries (its registered "BinDir", of this process's width). A bare name would
+// let the search path choose: the browser's folder, the current folder, PATH.
 void settings_library_t::bind() {
   if (bound_) return;
   bound_ = true;
   const DWORD previous = GetLastError();
-  {
+  const std::wstring name = tracecore::to_wide(name_);
+  const std::u16string suite = kxpaths::binary_directory_for_libraries(sizeof(void*) == 8);
+  for (const std::wstring& folder : {module_folder(), std::wstring(suite.begin(), suite.end())}) {
+    if (folder.empty()) continue;
     kxenv::module_activation_t active;
-    module_.reset(LoadLibraryA(name_.c_str()));
+    module_.reset(LoadLibraryExW((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (module_) break;
   }
   if (!module_) {
     SetLastError(previous);
-    kxenv::module_activation_t active;
-    const std::wstring folder = module_folder();
-    if (!folder.empty()) module_.reset(LoadLibraryW((folder + tracecore::to_wide(name_)).c_str()));
+    return;
   }
-  if (!module_) return;
   query_ = reinterpret_cast<settings_fn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), "api_settings_query")));
   set_ = reinterpret_cast<settings_fn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), "api_settings_set")));
   env_ = GetProcAddress(module_.get(), "api_settings_env");

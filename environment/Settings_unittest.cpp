@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "tests/support/WineTestSupport.h"
 #include "tracecore/testing.h"
 
 namespace kxsettings {
@@ -121,6 +124,62 @@ TEST(SettingsWithoutLibrary, EveryAccessorFallsBack) {
   EXPECT_EQ(settings.get_path(L"dontpromptlist_filename"), L"");
   EXPECT_TRUE(settings.get_bool_default(L"show_training_prompt", true));
   EXPECT_EQ(settings.set(L"a", L"b", false), E_NOTIMPL);
+}
+
+// The library is loaded by full path from known folders only. A copy of it under another name, put
+// where a bare name would find it (the current folder, PATH, the DLL directory), is not loaded;
+// put in the suite's registered folder of sibling libraries, it is.
+class SettingsLibraryLookup : public ::testing::Test {
+ protected:
+  static constexpr const wchar_t* kApplications = L"SOFTWARE\\Kestrix\\Applications";
+
+  void SetUp() override {
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring bin(exe);
+    bin.resize(bin.find_last_of(L'\\') + 1);
+    ASSERT_TRUE(CopyFileW((bin + L"KxoSet.dll").c_str(), (dir_.path() + L"\\KxoSetPlanted.dll").c_str(), FALSE))
+        << "the settings library stand-in is built beside this program";
+    wchar_t cwd[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    cwd_ = cwd;
+    wchar_t path[32768] = {};
+    GetEnvironmentVariableW(L"PATH", path, 32768);
+    path_ = path;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApplications);
+  }
+  void TearDown() override {
+    SetCurrentDirectoryW(cwd_.c_str());
+    SetEnvironmentVariableW(L"PATH", path_.c_str());
+    SetDllDirectoryW(nullptr);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApplications);
+  }
+
+  kxtest::scratch_dir_t dir_{L"kxoset"};
+  std::wstring cwd_, path_;
+};
+
+TEST_F(SettingsLibraryLookup, ACopyOnTheSearchPathIsNotLoaded) {
+  SetCurrentDirectoryW(dir_.path().c_str());
+  SetEnvironmentVariableW(L"PATH", (dir_.path() + L";" + path_).c_str());
+  SetDllDirectoryW(dir_.path().c_str());
+  settings_library_t planted("KxoSetPlanted.dll");
+  EXPECT_FALSE(planted.loaded());
+}
+
+TEST_F(SettingsLibraryLookup, TheSuitesRegisteredFolderIsLookedIn) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApplications, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring folder = dir_.path();
+  RegSetValueExW(key, L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                 static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  settings_library_t registered("KxoSetPlanted.dll");
+  EXPECT_TRUE(registered.loaded());
+  std::wstring value;
+  EXPECT_EQ(registered.query(L"kx_missing", value), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) << "it answers";
 }
 
 }  // namespace

@@ -43,7 +43,12 @@ std::string os_lines() {
 std::string file_version_line(HMODULE module) {
   char path[MAX_PATH] = {};
   if (!GetModuleFileNameA(module, path, MAX_PATH)) return "FileVersion: UNKNOWN\r\n";
-  unique_hmodule version(LoadLibraryW(L"Version.dll"));
+  // From the system folder by full path, never through the search path.
+  wchar_t system[MAX_PATH] = {};
+  const UINT folder_length = GetSystemDirectoryW(system, MAX_PATH);
+  if (folder_length == 0 || folder_length >= MAX_PATH) return "FileVersion: UNKNOWN\r\n";
+  const std::wstring library = std::wstring(system, folder_length) + L"\\Version.dll";
+  unique_hmodule version(LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!version) return "FileVersion: UNKNOWN\r\n";
   using size_fn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
   using info_fn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
