@@ -2,6 +2,7 @@
 #include <shlobj.h>
 
 #include "environment/Paths.h"
+#include "environment/RegistryWin.h"
 #include "tracecore/trace.h"
 #include "tracecore/win_handles.h"
 
@@ -10,18 +11,14 @@ namespace {
 
 std::u16string u16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
 
-// A REG_SZ value of an HKLM key; |opened| says whether the key opened.
+// A text value of an HKLM key (a REG_EXPAND_SZ one expanded), at most MAX_PATH characters;
+// |opened| says whether the key opened.
 std::wstring hklm_value(const wchar_t* key, const wchar_t* name, REGSAM view, bool* opened = nullptr) {
   tracecore::unique_hkey hkey;
   const bool ok = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | view, hkey.put()) == ERROR_SUCCESS;
   if (opened) *opened = ok;
   if (!ok) return {};
-  wchar_t buffer[MAX_PATH + 1] = {};
-  DWORD size = sizeof(buffer) - sizeof(wchar_t), type = 0;
-  if (RegQueryValueExW(hkey.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return std::wstring(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
+  return kxregistry::text_value(hkey.get(), name, MAX_PATH).value_or(std::wstring());
 }
 
 std::wstring environment(const wchar_t* name) {
