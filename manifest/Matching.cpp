@@ -213,6 +213,27 @@ std::int32_t compareUrls(const std::vector<std::u16string>& pageUrls, std::u16st
   return url_nomatch;
 }
 
+namespace {
+
+// Patterns are granted a domain-strength match without being evaluated; but one whose host names a
+// registrable domain once its wildcard labels are taken off ("*.bank.co.uk" names "bank.co.uk") is
+// granted only on a page of that site. The agent files it under the last two labels ("co.uk"), so
+// without this every site under that suffix would match it.
+bool patternSiteAllows(std::u16string_view pattern, std::u16string_view pageUrl) {
+  std::string host = hostOfUrl(pattern);
+  while (!host.empty()) {
+    const std::size_t dot = host.find('.');
+    const std::string_view label = std::string_view(host).substr(0, dot);
+    if (label.find('*') == std::string_view::npos) break;
+    host = dot == std::string::npos ? std::string() : host.substr(dot + 1);
+  }
+  if (host.find('*') != std::string::npos) return true;  // a wildcard inside: nothing to tell
+  const std::string_view domain = registrableDomain(host);
+  return domain.empty() || siteOfUrl(pageUrl) == domain;
+}
+
+}  // namespace
+
 std::int32_t checkFormUrl(const ManifestForm& form, std::u16string_view pageUrl, bool* urlMismatch) {
   if (urlMismatch) *urlMismatch = false;
   if (!form.detection.web_checkurl) return url_nocheck;
@@ -224,7 +245,7 @@ std::int32_t checkFormUrl(const ManifestForm& form, std::u16string_view pageUrl,
   std::int32_t result;
   if (parsed.status == 0) result = url_nocheck;
   else if (parsed.status == 1) result = compareUrls({std::u16string(pageUrl)}, parsed.text);
-  else result = url_d;
+  else result = patternSiteAllows(parsed.text, pageUrl) ? url_d : url_nomatch;
   if (result < url_exact || result > url_d) {
     KXTRACE("'`I0C`'  URL DOES NOT MATCH: '%s'", form.detection.web_murl.c_str());
     if (urlMismatch) *urlMismatch = true;

@@ -146,6 +146,11 @@ TEST_P(CheckFormUrlTest, Results) {
 INSTANTIATE_TEST_SUITE_P(Cases, CheckFormUrlTest,
                          testing::Values(check_case_t{"https://www.example.com/login", 3, false},
                                          check_case_t{"[m0]:3:2:anything", 6, false},
+                                         // A pattern naming a site is granted on that site only.
+                                         check_case_t{"[m0]:3:2:*.example.com^2dot;8080", 6, false},
+                                         check_case_t{"[m0]:2:2:https^2dot;//*.example.com/*", 6, false},
+                                         check_case_t{"[m0]:3:2:*.bank.co.uk", 2, true},
+                                         check_case_t{"[m0]:3:2:*.co.uk", 6, false},
                                          check_case_t{"[m0]:3:0:anything", 1, true},
                                          check_case_t{"[m0]:3:2:a:b", 2, true},
                                          check_case_t{"https://other.org/", 2, true}));
