@@ -55,6 +55,10 @@ class dontprompt_list_t {
 
   std::mutex lock_;
   bool loaded_ = false;
+  // The file was read, or there was none: only then may a save replace it. After a failed read
+  // ("noaccess", "badfile") the list in memory is not the user's list, and saving it would replace
+  // the whole file with the entries of this session.
+  bool readable_ = false;
   bool have_name_ = false;
   std::u16string file_name_;
   dontprompt_records_t records_;

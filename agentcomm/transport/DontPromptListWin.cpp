@@ -53,12 +53,15 @@ std::u16string dontprompt_list_t::file_name_locked() {
 void dontprompt_list_t::load_locked() {
   if (loaded_) return;
   loaded_ = true;
+  readable_ = false;
   records_ = {};
   const std::u16string name = file_name_locked();
   if (name.empty()) return;
   try {
     records_ = dontprompt_records_t::parse(read_textfile(name));
+    readable_ = true;
   } catch (const errors::fileload_error& e) {
+    readable_ = e.code() == errors::fileload_error::notfound;  // a new list
     KXERROR("load_textfile [%s]: '%s'", errors::fileload_code_name(e.code()).c_str(), e.what());
   } catch (const std::exception& e) {
     KXERROR("load_textfile: %s", e.what());
@@ -77,8 +80,20 @@ bool dontprompt_list_t::web_flag(std::string_view name) {
 
 void dontprompt_list_t::set_web(const std::string& name) {
   std::lock_guard<std::mutex> g(lock_);
+  if (loaded_ && !readable_) {
+    // The last read failed: try again, keeping what this session added.
+    const dontprompt_records_t added = records_;
+    loaded_ = false;
+    load_locked();
+    for (const auto& [key, entry] : added.web) records_.web[key] = entry;
+    for (const auto& [key, entry] : added.dlg) records_.dlg[key] = entry;
+  }
   load_locked();
   records_.web[name] = dontprompt_entry_t{true, 0};
+  if (!readable_) {
+    KXTRACE("'`I04`'the don't-prompt list could not be read: kept for this session, not saved");
+    return;
+  }
   save_locked();
 }
 
