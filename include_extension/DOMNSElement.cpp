@@ -49,6 +49,7 @@ nsresult CDOMNSElementImpl::getBoundingClientRect(nsIDOMElement* element, dom_re
 }
 
 nsresult CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel(nsIDOMWindow* window, float& scale) {
+  KXSCOPE("CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel");
   nsCOMPtr<nsIInterfaceRequestor> requestor = do_QueryInterface(window);
   if (!requestor) return NS_ERROR_INVALID_POINTER;
   nsCOMPtr<nsIDOMWindowUtils> utils = do_GetInterface(requestor);
@@ -56,11 +57,12 @@ nsresult CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel(nsIDOMWindow* window, f
   float value = 1.0f;
   const nsresult rv = NSOK(utils->GetScreenPixelsPerCSSPixel(&value));
   if (rv == NS_OK) scale = value;
-  KXTRACE("CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel = %f", static_cast<double>(value));
+  KXTRACE("%f", static_cast<double>(value));
   return rv;
 }
 
 nsresult CDOMNSHTMLElement::getVisibility(nsIDOMNode* node, bool& visible) {
+  KXSCOPE("abs_element::getVisibility");
   nsCOMPtr<nsIDOMHTMLElement> element = do_QueryInterface(node);
   if (!element) return NS_ERROR_INVALID_POINTER;
   PRInt32 width = 0, height = 0;

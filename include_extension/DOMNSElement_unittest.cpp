@@ -101,6 +101,26 @@ TEST(Visibility, FailuresAndNonHtmlNodes) {
   EXPECT_TRUE(visible);
 }
 
+// Both checks trace under a scope of their own name; the scale is a line inside its scope.
+TEST(DomTraceScopes, VisibilityAndScaleTraceInsideTheirScopes) {
+  auto page = page_t::from_html(R"(<input id="h" type="hidden">)");
+  page->set_screen_pixels_per_css_pixel(2.0f);
+  tracecore::testing::capture_t trace;
+  bool visible = true;
+  CDOMNSHTMLElement::getVisibility(page->element_by_id("h"), visible);
+  float scale = 0;
+  CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel(page->window(), scale);
+  EXPECT_TRUE(trace.has('>', "abs_element::getVisibility")) << trace.dump();
+  EXPECT_TRUE(trace.has('>', "CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel")) << trace.dump();
+  std::string visibility_scope, scale_scope;
+  for (const auto& r : trace.records()) {
+    if (r.kind == 'U' && r.text.rfind("'`I02`'rb_ = 0", 0) == 0) visibility_scope = r.scope;
+    if (r.kind == 'U' && r.text == "2.000000") scale_scope = r.scope;
+  }
+  EXPECT_EQ(visibility_scope, "abs_element::getVisibility") << trace.dump();
+  EXPECT_EQ(scale_scope, "CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel") << trace.dump();
+}
+
 TEST(TextboxInput, FoundMissingAndNoXblDocument) {
   auto page = page_t::from_html(R"(<textbox id="t"><input anonid="input" id="in"></textbox><textbox id="e"></textbox>)");
   nsCOMPtr<nsIDOMElement> input;

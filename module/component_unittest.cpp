@@ -235,7 +235,7 @@ TEST_F(ComponentTest, WithAnAgentWindowTheMethodsDoTheirWork) {
   PRBool out = 7;
   EXPECT_EQ(client->OnDOMNodeModified(nullptr, &out), NS_OK);
   EXPECT_EQ(out, 7) << "a node that is not an element leaves the out value";
-  EXPECT_TRUE(traced('E', "0 NSOK(NSPTR(cpdomelement)) = 0x80004003 [975 : ExtensionImpl]")) << dump();
+  EXPECT_TRUE(traced('U', "NSOK(NSPTR(cpdomelement)) = 0x80004003 [975 : ExtensionImpl]")) << dump();
 
   EXPECT_EQ(client->Uninitialize(nullptr), NS_OK);
 }
