@@ -13,8 +13,6 @@ namespace {
 
 constexpr ULONGLONG kKeepDays = 7;
 constexpr ULONGLONG kTicksPerDay = 10000000ULL * 60 * 60 * 24;
-// Shared by every component of the suite that cleans trace files: one pass at a time.
-constexpr const wchar_t* kCleanupMutex = L"Global\\{5E0B3C71-2A9D-4F68-B1E4-8C7D2F60A913}";
 
 ULONGLONG as_ticks(const FILETIME& ft) { return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
@@ -27,7 +25,8 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
 void clean_old_trace_files(const std::wstring& dir, const std::wstring& current) {
   if (dir.empty()) return;
   unique_handle mutex(CreateMutexW(nullptr, FALSE, kCleanupMutex));
-  if (!mutex) mutex.reset(OpenMutexW(SYNCHRONIZE, FALSE, kCleanupMutex));
+  // Made by another user's process: opened with the right to release it again after the pass.
+  if (!mutex) mutex.reset(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCleanupMutex));
   const mutex_lock_t held = acquire_mutex(mutex.get(), 0);
   if (!held) return;  // another component is cleaning right now
 

@@ -48,15 +48,15 @@ class outputstoragewindow_t : public outputstorageinterface_t {
   bool opened_ = false;
 };
 
-BOOL WINAPI console_control(DWORD type) {
-  // Closing the trace console must not end the browser.
-  return type == CTRL_CLOSE_EVENT || type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT;
-}
+// Ctrl+C and Ctrl+Break in the trace console are swallowed. Closing a console ends its process
+// whatever the handler answers, so the console has no close command at all (remove_close_command).
+BOOL WINAPI console_control(DWORD type) { return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT; }
 
 class outputstorageconsole_t final : public outputstoragewindow_t {
  protected:
   void open() override {
-    AllocConsole();
+    // Our own console only: a console the browser was started from is the user's.
+    if (AllocConsole()) remove_close_command(GetConsoleWindow());
     screen_.reset(CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             CONSOLE_TEXTMODE_BUFFER, nullptr));
     if (screen_ && screen_.get() != INVALID_HANDLE_VALUE) {
@@ -97,6 +97,14 @@ class outputstorageide_t final : public outputstoragewindow_t {
 };
 
 }  // namespace
+
+void remove_close_command(HWND window) {
+  if (!window) return;
+  HMENU menu = GetSystemMenu(window, FALSE);
+  if (!menu) return;
+  DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
+  DrawMenuBar(window);
+}
 
 std::unique_ptr<outputstorageinterface_t> make_console_output() { return std::make_unique<outputstorageconsole_t>(); }
 std::unique_ptr<outputstorageinterface_t> make_debugger_output() { return std::make_unique<outputstorageide_t>(); }

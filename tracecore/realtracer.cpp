@@ -140,19 +140,25 @@ realtracer_t::realtracer_t(HMODULE module, const wchar_t* module_name)
 realtracer_t::~realtracer_t() = default;
 
 bool realtracer_t::vlt_trace_once() {
-  if (!vlt_checked_) {
-    vlt_checked_ = true;
-    vlt_wanted_ = read_trace_config(module_name_.c_str()).wanted;
-  }
+  std::call_once(vlt_checked_, [this] { vlt_wanted_ = read_trace_config(module_name_.c_str()).wanted; });
   return vlt_wanted_;
 }
 
+trace_config_t realtracer_t::config() const {
+  std::lock_guard<std::mutex> g(config_lock_);
+  return config_;
+}
+
 int realtracer_t::output_mode() {
-  config_ = read_trace_config(module_name_.c_str());
-  if (!config_.wanted || !config_.listed) return mode_nowhere;
-  switch (config_.trace_to_file) {
+  const trace_config_t config = read_trace_config(module_name_.c_str());
+  {
+    std::lock_guard<std::mutex> g(config_lock_);
+    config_ = config;
+  }
+  if (!config.wanted || !config.listed) return mode_nowhere;
+  switch (config.trace_to_file) {
     case 1:
-      return static_cast<LONG>(config_.new_file_always) > 0 ? mode_newfile : mode_file;
+      return static_cast<LONG>(config.new_file_always) > 0 ? mode_newfile : mode_file;
     case 3:
       return mode_console;
     case 4: {
@@ -168,15 +174,15 @@ int realtracer_t::output_mode() {
 std::string realtracer_t::output_file_name() { return to_utf8(file_name()); }
 
 std::wstring realtracer_t::file_name() const {
-  return trace_file_name(config_, mode() == mode_file ? mode_file : mode_newfile, module_name_.c_str());
+  return trace_file_name(config(), mode() == mode_file ? mode_file : mode_newfile, module_name_.c_str());
 }
 
 std::unique_ptr<outputstorageinterface_t> realtracer_t::make_output(int mode) {
   switch (mode) {
     case mode_file:
     case mode_newfile: {
-      std::wstring dir = config_.trace_path;
-      return make_file_output(trace_file_name(config_, mode, module_name_.c_str()), module_, dir);
+      const trace_config_t c = config();
+      return make_file_output(trace_file_name(c, mode, module_name_.c_str()), module_, c.trace_path);
     }
     case mode_console:
       return make_console_output();
@@ -187,7 +193,7 @@ std::unique_ptr<outputstorageinterface_t> realtracer_t::make_output(int mode) {
   }
 }
 
-std::uint32_t realtracer_t::read_category_mask() { return config_.mask; }
+std::uint32_t realtracer_t::read_category_mask() { return config().mask; }
 
 void realtracer_t::store_category_mask(std::uint32_t mask) {
   const std::wstring value = std::wstring(L"vlt_") + to_wide(kComponentName);
@@ -210,7 +216,10 @@ local_time_t realtracer_t::local_time() {
 std::uint32_t realtracer_t::tick_count() { return GetTickCount(); }
 std::uint32_t realtracer_t::thread_id() { return GetCurrentThreadId(); }
 
-void realtracer_t::lock_records() { held_ = acquire_mutex(mutex_.get(), INFINITE); }
+void realtracer_t::lock_records() {
+  held_ = acquire_mutex(mutex_.get(), lock_timed_out_ ? 0 : kRecordLockTimeout);
+  lock_timed_out_ = mutex_ && !held_;
+}
 void realtracer_t::unlock_records() { held_.unlock(); }
 
 }  // namespace tracecore

@@ -198,6 +198,48 @@ TEST_F(RealTracerTest, CategoryMaskComesFromTheRegistryAndGoesBackToIt) {
   });
 }
 
+// Another component of the process holds the trace mutex and does not let go: tracing goes on,
+// and every record is written.
+TEST_F(RealTracerTest, AHeldTraceMutexDoesNotStopTheTrace) {
+  registry_.trace_to(dir_.path());
+  wchar_t name[64];
+  _snwprintf(name, 64, L"Global\\%s_%04X", L"KXMAX_tracemutex", static_cast<unsigned>(GetCurrentProcessId()));
+  name[63] = 0;
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr), done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    unique_handle mutex(CreateMutexW(nullptr, TRUE, name));
+    SetEvent(taken);
+    WaitForSingleObject(done, 60000);
+    ReleaseMutex(mutex.get());
+  });
+  ASSERT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+  with_tracer([](realtracer_t&) {
+    for (int i = 0; i < 20; ++i) KXTRACE("record %d while the mutex is held", i);
+  });
+  SetEvent(done);
+  holder.join();
+  CloseHandle(taken);
+  CloseHandle(done);
+  const auto files = dir_.files(L"*.trc3");
+  ASSERT_EQ(files.size(), 1u);
+  const auto file = kxtest::read_trace(files[0]);
+  EXPECT_EQ(file.stop, "");
+  int lines = 0;
+  for (const auto& r : kxtest::content_records(file)) lines += r.kind == 'U';
+  EXPECT_EQ(lines, 20);
+}
+
+// The trace console's close command is gone from its system menu.
+TEST(TraceConsoleTest, CloseCommandIsRemovedFromTheSystemMenu) {
+  unique_hwnd window(CreateWindowExW(0, L"STATIC", L"console stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                     nullptr, nullptr, nullptr));
+  ASSERT_TRUE(window);
+  ASSERT_NE(GetMenuState(GetSystemMenu(window.get(), FALSE), SC_CLOSE, MF_BYCOMMAND), static_cast<UINT>(-1));
+  remove_close_command(window.get());
+  EXPECT_EQ(GetMenuState(GetSystemMenu(window.get(), FALSE), SC_CLOSE, MF_BYCOMMAND), static_cast<UINT>(-1));
+  remove_close_command(nullptr);  // no console window: nothing happens
+}
+
 TEST(TraceCleanupTest, RemovesOnlyThisComponentsOldTraceFiles) {
   kxtest::scratch_dir_t dir(L"cleanup");
   const std::wstring base = dir.path() + L"\\";

@@ -120,6 +120,7 @@ int tracer_t::mode() const {
 }
 
 void tracer_t::configure() {
+  std::lock_guard<std::mutex> serial(configure_lock_);
   const int mode = output_mode();
   const std::uint32_t mask = read_category_mask();
   {
@@ -129,8 +130,8 @@ void tracer_t::configure() {
       if (!output_) output_ = std::make_unique<outputstoragenowhere_t>();
       mode_ = mode;
     }
-    mask_.load(mask);
-    detail::g_mask.store(mask, std::memory_order_relaxed);
+    if (!mask_set_) mask_.load(mask);
+    detail::g_mask.store(mask_.value(), std::memory_order_relaxed);
     configured_ = true;
   }
   deadline_.store(tick_count() + kRecheckInterval);
@@ -139,9 +140,12 @@ void tracer_t::configure() {
 
 void tracer_t::recheck() {
   const std::uint32_t now = tick_count();
+  std::uint32_t deadline = deadline_.load();
   // Signed distance so that the tick count may wrap.
-  if (static_cast<std::int32_t>(now - deadline_.load()) < 0) return;
-  deadline_.exchange(now + kRecheckInterval);
+  if (static_cast<std::int32_t>(now - deadline) < 0) return;
+  // Only the thread that moves this deadline on configures; a thread that finds it moved already
+  // leaves the re-check to that one.
+  if (!deadline_.compare_exchange_strong(deadline, now + kRecheckInterval)) return;
   configure();
 }
 
@@ -203,6 +207,7 @@ std::string tracer_t::set_traceinfo(std::string_view text) {
   {
     std::lock_guard<std::recursive_mutex> g(lock_);
     changed = mask_.apply(request);
+    if (request.kind != traceinfo_request_t::none) mask_set_ = true;
     mask = mask_.value();
     detail::g_mask.store(mask, std::memory_order_relaxed);
   }

@@ -84,9 +84,13 @@ class tracer_t {
   virtual int output_mode() { return mode_nowhere; }
 
   // Computes the mode and the category mask again; replaces the output storage when the mode
-  // changed. Called when the tracer is made and whenever the re-check deadline has passed.
+  // changed. Called when the tracer is made and whenever the re-check deadline has passed. Once
+  // set_traceinfo has set the categories, they stay as it set them: the stored mask is no longer
+  // read (its write may well have failed, as it does without administrator rights). Calls are
+  // serialised.
   void configure();
-  // On entering a scope: configure() once the deadline has passed, then move the deadline.
+  // On entering a scope: once the deadline has passed, the one thread that moves it on runs
+  // configure(); the others carry on with the configuration they have.
   void recheck();
 
   void write(char kind, std::string_view text);
@@ -94,7 +98,8 @@ class tracer_t {
   void leave();
   std::string current_scope();   // "main" for a thread without scopes
 
-  // The category mask with "restore"; changes are kept in memory and stored.
+  // The category mask with "restore"; changes are kept in memory and stored, and from the first
+  // change on the memory is what counts.
   std::uint32_t category_mask() const;
   std::string set_traceinfo(std::string_view text);  // returns the reply text
 
@@ -114,6 +119,7 @@ class tracer_t {
  private:
   void write_locked(std::uint32_t thread, char kind, std::string_view text, const char* scope);
 
+  std::mutex configure_lock_;          // one configure() at a time
   mutable std::recursive_mutex lock_;  // stacks, output storage, last time, mask
   std::unordered_map<std::uint32_t, std::vector<const char*>> stacks_;
   std::atomic<std::uint32_t> deadline_{0};
@@ -123,6 +129,7 @@ class tracer_t {
   local_time_t last_{};
   std::unique_ptr<outputstorageinterface_t> output_;
   category_mask_t mask_;
+  bool mask_set_ = false;  // set_traceinfo chose the categories: the stored mask is not read again
 };
 
 // The tracer of this module. install() makes |t| current (nullptr: the portable default) and

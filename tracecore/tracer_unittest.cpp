@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "tracecore/testing.h"
 #include "tracecore/trace.h"
@@ -111,6 +114,63 @@ TEST_F(TracerTest, ReconfiguresOnlyAfterTheDeadline) {
   EXPECT_EQ(t_.configured, before + 1);
   EXPECT_FALSE(on());
   KXTRACE("not written");
+}
+
+// The categories set through the export stay when the re-check reads a stored mask that the
+// export could not write (a browser without administrator rights cannot write HKLM).
+TEST(TracerRecheck, CategoriesSetByTheExportOutliveTheRecheck) {
+  class unwritable_t : public clocked_tracer_t {
+   protected:
+    std::uint32_t read_category_mask() override { return 0x84; }  // stays what it was
+  } t;
+  t.configure();
+  tracer_t* previous = install(&t);
+  EXPECT_EQ(t.category_mask(), 0x84u) << "the stored mask until the export sets one";
+  t.set_traceinfo("#..kxffcli..#\n10 #[200]# core: senddata\n");
+  EXPECT_EQ(t.category_mask(), 0x200u);
+  for (int i = 0; i < 3; ++i) {
+    t.ticks += tracer_t::kRecheckInterval;
+    { KXSCOPE("after the deadline"); }
+  }
+  EXPECT_GE(t.configured, 4);
+  EXPECT_EQ(t.category_mask(), 0x200u);
+  EXPECT_TRUE(category_on(cat_senddata));
+  EXPECT_FALSE(category_on(cat_label_detection));
+  t.set_traceinfo("#..all..#\n3 #[04]# restore to the point befere last set\n");
+  EXPECT_EQ(t.category_mask(), 0x84u) << "restore still goes back";
+  install(previous);
+}
+
+// Threads that pass the deadline together: one of them re-reads the configuration.
+TEST(TracerRecheck, OneThreadReconfiguresPerDeadline) {
+  class slow_config_t : public tracer_t {
+   public:
+    std::atomic<std::uint32_t> ticks{1000};
+    std::atomic<int> configured{0};
+    int output_mode() override {
+      ++configured;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a slow registry
+      return mode_nowhere;
+    }
+
+   protected:
+    std::uint32_t tick_count() override { return ticks.load(); }
+  } t;
+  t.configure();
+  for (int round = 0; round < 3; ++round) {
+    t.configured = 0;
+    t.ticks += tracer_t::kRecheckInterval;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&] {
+        ++ready;
+        while (ready.load() < 8) std::this_thread::yield();
+        t.recheck();
+      });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(t.configured.load(), 1) << "round " << round;
+  }
 }
 
 TEST_F(TracerTest, ArgumentsAreNotEvaluatedWhileOff) {
