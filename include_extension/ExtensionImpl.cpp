@@ -21,6 +21,7 @@
 #include "include_extension/UtilsWin.h"
 #include "manifest/CreateFromWindow.h"
 #include "manifest/Escape.h"
+#include "manifest/ManifestCache.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/Matching.h"
 #include "tracecore/com_error.h"
@@ -76,11 +77,18 @@ kxext::suppressed_urls_t& suppressed_urls() {
   return urls;
 }
 
-// Manifests for a page: the agent's lookup cache names them, the file reader loads them.
+// Parsed manifests by file, shared by the components of this process; emptied on "cacheupdated".
+manifest::manifest_cache_t& parsed_manifests() {
+  static manifest::manifest_cache_t cache;
+  return cache;
+}
+
+// Manifests for a page: the agent's lookup cache names them, the file reader loads them (or the
+// parsed-manifest cache gives a copy of an unchanged file).
 const kxext::recognition_sources_t& machine_sources() {
   static const kxext::recognition_sources_t sources{
       [](std::u16string_view url, bool traceOn) { return lookupcache::cached_url(url, traceOn); },
-      [](std::u16string_view name, Manifest& m) { return loadM_properly(name, m); }};
+      [](std::u16string_view name, Manifest& m) { return parsed_manifests().load(name, m); }};
   return sources;
 }
 
@@ -98,28 +106,13 @@ fffilldata filldata_of(const kxmessages::filldata_t& data) {
 
 RECT rect_of(const dom_rect_t& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
-// The control the icon points at: the recognised form's password field (else its first used
-// field), or on an unknown page the first password field; only among the controls a fill could
-// write into (visible, top document first, frames of the form's site), so the icon never points
-// at a decoy.
-RECT attach_rect(nsIDOMDocument* document, const std::u16string& url, const PageState* state) {
-  ffcontrols controls;
-  controls.build(document);
-  const ManifestForm* form = state && !state->recognized.empty() ? state->recognized.front().form : nullptr;
-  const std::vector<std::size_t> order = fillguard::fill_order(controls, fillguard::target_site(form, url));
-  if (form) {
-    const std::vector<std::string> names = manifest::splitNames(form->detection.names);
-    const ManifestField* target = nullptr;
-    for (const ManifestField& f : form->fields)
-      if (f.useit && (f.password || !target)) target = &f;
-    if (target)
-      for (std::size_t i : order)
-        if (manifest::controlMatchesField(controls.list()[i], controls.strings(), *target, names))
-          return rect_of(controls.list()[i].getRect());
-  }
-  for (std::size_t i : order)
-    if (controls.list()[i].type == ctl_psw) return rect_of(controls.list()[i].getRect());
-  return RECT{};
+// The rectangle of the control the icon points at (kxext::attach_control); |field| gets its element.
+RECT attach_rect(const ffcontrols& controls, const std::u16string& url, const PageState* state,
+                 nsCOMPtr<nsIDOMHTMLElement>* field = nullptr) {
+  const ffcontrol* target = kxext::attach_control(controls, url, state);
+  if (!target) return RECT{};
+  if (field) *field = target->element;
+  return rect_of(target->getRect());
 }
 
 // Quick-link store: environment variables through the system, files through the suite's folders.
@@ -347,9 +340,13 @@ void CExtensionImpl::activate(nsISupports* browser, nsISupports* document) {
   trace_document("'`I02`'Active document ", doc, getURL(doc));
   if (!kxext::set_docID(doc)) return;
   m_activeDocument = doc;
-  updatePageState();
+  // One enumeration for the whole activation: recognition, the feedback decision and the icon's
+  // control read the same controls (a fill builds its own, fresh, before writing).
+  ffcontrols controls;
+  controls.build(doc);
+  updatePageState(&controls);
   fillInQuickLink(element);
-  showFeedback();
+  showFeedback(&controls);
   KXTRACE("done");
 }
 
@@ -410,12 +407,12 @@ void CExtensionImpl::domnodemodified(nsISupports* node, PRBool* result) {
 
 // ---- recognition and training ----
 
-bool CExtensionImpl::recognizePage(PageState& state) {
+bool CExtensionImpl::recognizePage(PageState& state, const ffcontrols* controls) {
   KXSCOPE("KXIntrn::recognizePage");
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   const std::u16string url = doc ? getURL(doc) : std::u16string();
   kxext::recognition_stop stop = kxext::recognition_stop::done;
-  const bool recognized = kxext::recognize_page(doc, url, machine_sources(), state, &stop);
+  const bool recognized = kxext::recognize_page(doc, url, machine_sources(), state, &stop, controls);
   if (stop != kxext::recognition_stop::done) return false;
   if (!m_pageStates.cached_state(doc, state, true)) {
     KXERROR("'`I04`'null cached_insert.");
@@ -424,7 +421,7 @@ bool CExtensionImpl::recognizePage(PageState& state) {
   return recognized;
 }
 
-bool CExtensionImpl::updatePageState() {
+bool CExtensionImpl::updatePageState(const ffcontrols* controls) {
   KXSCOPE("CExtensionImpl::updatePageState");
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   if (!doc) {
@@ -433,7 +430,7 @@ bool CExtensionImpl::updatePageState() {
   }
   m_pageStates.cached_erase(doc);
   PageState state;
-  return recognizePage(state);
+  return recognizePage(state, controls);
 }
 
 bool CExtensionImpl::getPageState(PageState& state) {
@@ -496,10 +493,11 @@ void CExtensionImpl::thepage_manifestoptions(std::wstring& iconkey, std::wstring
   }
 }
 
-bool CExtensionImpl::isShowFeedback(std::int32_t& mode, PageState& state, bool& cached) {
+bool CExtensionImpl::isShowFeedback(std::int32_t& mode, PageState& state, bool& cached, const ffcontrols* controls) {
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   cached = doc && getPageState(state);
   kxext::feedback_inputs_t in;
+  in.controls = controls;
   in.cached = cached ? &state : nullptr;
   in.show_training_prompt = kxsettings::settings().get_bool_default(L"show_training_prompt", true);
   in.document = doc;
@@ -522,17 +520,30 @@ std::u16string CExtensionImpl::getwebdomainname() {
   return kxext::web_domain_name(url);
 }
 
-void CExtensionImpl::showFeedback() {
+void CExtensionImpl::showFeedback(const ffcontrols* controls) {
   std::int32_t mode = 0;
   PageState state;
   bool cached = false;
-  if (!isShowFeedback(mode, state, cached)) {
+  if (!isShowFeedback(mode, state, cached, controls)) {
     feedback().hide();
     return;
   }
   const std::u16string domain = getwebdomainname();
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
-  feedback().set_attach(attach_rect(doc, doc ? getURL(doc) : std::u16string(), cached ? &state : nullptr));
+  ffcontrols built;
+  if (!controls && doc) built.build(doc);
+  nsCOMPtr<nsIDOMHTMLElement> field;
+  feedback().set_attach(attach_rect(controls ? *controls : built, doc ? getURL(doc) : std::u16string(),
+                                    cached ? &state : nullptr, &field));
+  // The icon follows its control when the page scrolls; the menu's flag says the page has a
+  // password field to train.
+  feedback().set_attach_source(field ? std::function<RECT()>([field] {
+    dom_rect_t r;
+    CDOMNSElementImpl::getBoundingClientRect(field, r);
+    return rect_of(r);
+  })
+                                     : std::function<RECT()>());
+  feedback().set_menu_flag(cached && state.good_for_logon());
   feedback().show(wide(domain), mode);
 }
 
@@ -871,10 +882,13 @@ void CExtensionImpl::onstarttraining() {
 
 void CExtensionImpl::oncacheupdated() {
   KXSCOPE("KXIntrn::oncacheupdated");
+  parsed_manifests().clear();
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   if (!doc) return;
-  updatePageState();
-  showFeedback();
+  ffcontrols controls;
+  controls.build(doc);
+  updatePageState(&controls);
+  showFeedback(&controls);
   KXTRACE("done");
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agentcomm/window/ffcomm.h"
+#include "include_extension/Controls.h"
 #include "include_extension/PageState.h"
 #include "include_extension/QuickLinks.h"
 #include "xpcom/IKXAgentClient.h"
@@ -103,15 +104,16 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool activeDocumentUrl(std::u16string& url);
 
   // Recognition and training.
-  bool recognizePage(kxext::PageState& state);
-  bool updatePageState();
+  // |controls|: the activation's controls, built once (null: recognition builds its own).
+  bool recognizePage(kxext::PageState& state, const ffcontrols* controls = nullptr);
+  bool updatePageState(const ffcontrols* controls = nullptr);
   bool getPageState(kxext::PageState& state);
   // The feedback decision; |state| gets the cached state it was made on (|cached| says whether there
   // was one), for placing the icon.
-  bool isShowFeedback(std::int32_t& mode, kxext::PageState& state, bool& cached);
+  bool isShowFeedback(std::int32_t& mode, kxext::PageState& state, bool& cached, const ffcontrols* controls = nullptr);
   std::u16string getwebdomainname();
   // Shows the icon as activation decides it, or hides it.
-  void showFeedback();
+  void showFeedback(const ffcontrols* controls = nullptr);
   bool startTraining(bool passwordRequired);
   // The modify request of a recognised page (operation 1 from training, 3 from editing).
   bool sendModifyRequest(std::int32_t operation, bool& recognized);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "include_extension/Controls.h"
+#include "include_extension/FillGuard.h"
+#include "manifest/Escape.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/ManifestWriter.h"
 #include "manifest/Matching.h"
@@ -91,7 +93,7 @@ bool has_password_control(const ffcontrols& controls) {
 }  // namespace
 
 bool recognize_page(nsIDOMDocument* document, const std::u16string& url, const recognition_sources_t& sources,
-                    PageState& state, recognition_stop* stop) {
+                    PageState& state, recognition_stop* stop, const ffcontrols* given) {
   recognition_stop ignored;
   recognition_stop& why = stop ? *stop : ignored;
   why = recognition_stop::done;
@@ -125,8 +127,9 @@ bool recognize_page(nsIDOMDocument* document, const std::u16string& url, const r
     }
   }
 
-  ffcontrols controls;
-  controls.build(document);
+  ffcontrols built;
+  if (!given) built.build(document);
+  const ffcontrols& controls = given ? *given : built;
   if (controls.list().empty()) {
     KXTRACE("no controls on this page");
     why = recognition_stop::no_controls;
@@ -221,12 +224,29 @@ bool decide_feedback(const feedback_inputs_t& in, std::int32_t& mode) {
     return false;
   }
   if (in.suppressed && in.suppressed->contains(in.url)) return false;
-  ffcontrols controls;
-  controls.build(in.document);
-  const bool show = has_password_control(controls);
+  ffcontrols built;
+  if (!in.controls) built.build(in.document);
+  const bool show = has_password_control(in.controls ? *in.controls : built);
   if (show) mode = 1;
   KXTRACE("rit = %d, rv = %d", static_cast<int>(mode), show ? 1 : 0);
   return show;
+}
+
+const ffcontrol* attach_control(const ffcontrols& controls, const std::u16string& url, const PageState* state) {
+  const ManifestForm* form = state && !state->recognized.empty() ? state->recognized.front().form : nullptr;
+  const std::vector<std::size_t> order = fillguard::fill_order(controls, fillguard::target_site(form, url));
+  if (form) {
+    const std::vector<std::string> names = manifest::splitNames(form->detection.names);
+    const ManifestField* target = nullptr;
+    for (const ManifestField& f : form->fields)
+      if (f.useit && (f.password || !target)) target = &f;
+    if (target)
+      for (std::size_t i : order)
+        if (manifest::controlMatchesField(controls.list()[i], controls.strings(), *target, names)) return &controls.list()[i];
+  }
+  for (std::size_t i : order)
+    if (controls.list()[i].type == ctl_psw) return &controls.list()[i];
+  return nullptr;
 }
 
 std::u16string web_domain_name(std::u16string_view url) {

@@ -21,6 +21,7 @@
 #include "manifest/Manifest.h"
 #include "xpcom/nsIDOMDocument.h"
 
+class ffcontrol;
 class ffcontrols;
 
 namespace kxext {
@@ -57,9 +58,10 @@ void check_candidate_url(FormCandidate& candidate, std::u16string_view pageUrl);
 // Recognition of |document| (URL |url|) into |state|, which is reset first: loading, candidate IDs
 // from 29014, URL check and matching, best bit, order, the recognised forms of the top score, the
 // slot of a single recognised manifest, and the page facts. Returns whether any form was recognised;
-// |stop| (when given) says where it ended. Caching is the caller's.
+// |stop| (when given) says where it ended. Caching is the caller's. |controls|, when given, are the
+// document's controls built for this activation (else they are built here).
 bool recognize_page(nsIDOMDocument* document, const std::u16string& url, const recognition_sources_t& sources,
-                    PageState& state, recognition_stop* stop = nullptr);
+                    PageState& state, recognition_stop* stop = nullptr, const ffcontrols* controls = nullptr);
 
 // The URLs for which the training prompt is not shown while the browser runs.
 class suppressed_urls_t {
@@ -80,9 +82,15 @@ struct feedback_inputs_t {
   nsIDOMDocument* document = nullptr;
   std::u16string url;
   const suppressed_urls_t* suppressed = nullptr;
+  const ffcontrols* controls = nullptr;  // the activation's controls (null: built when needed)
 };
 // Whether the icon shows, and in which mode (0 trained, 1 training prompt, 2 password change).
 bool decide_feedback(const feedback_inputs_t& in, std::int32_t& mode);
+
+// The control the feedback icon points at: the recognised form's password field (else its first
+// used field), or on an unknown page the first password field; only among the controls a fill could
+// write into (fillguard::fill_order), so the icon never points at a decoy. Null when there is none.
+const ffcontrol* attach_control(const ffcontrols& controls, const std::u16string& url, const PageState* state);
 
 // The domain key of |url| (empty for an empty URL).
 std::u16string web_domain_name(std::u16string_view url);

@@ -461,6 +461,8 @@ void loadManifestFile(std::u16string_view fileName, Manifest& m) {
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
+    if (size > static_cast<std::streamoff>(kMaxManifestBytes))
+      throw errors::fileload_error(errors::fileload_error::badfile, tracecore::to_utf8(name));
     if (size > 0) {
       bytes.resize(static_cast<std::size_t>(size));
       in.read(bytes.data(), size);
