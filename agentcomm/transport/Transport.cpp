@@ -94,10 +94,11 @@ tracecore::unique_handle take_mutex(const channel_t& ch) {
 }
 
 // What one server call does besides the fixed steps: |prepare| makes and fills the call's own
-// mapping (under the channel mutex, once the agent's buffer is there), |write| puts the record into
-// the buffer, |read_back| takes what the agent left there after the acknowledgement.
+// mapping (under the channel mutex, once the agent's buffer is there; the call holds it until it
+// ends, still under the mutex, so that the next caller can make the name anew), |write| puts the
+// record into the buffer, |read_back| takes what the agent left there after the acknowledgement.
 struct call_parts_t {
-  std::function<bool()> prepare;
+  std::function<mapping_t()> prepare;
   std::function<bool(std::span<std::uint8_t>)> write;
   std::function<void(std::span<const std::uint8_t>)> read_back;
 };
@@ -134,8 +135,8 @@ DWORD wait_for_acknowledgement(HANDLE ack, HANDLE process) {
 call_result_t server_call(int channel_number, const call_parts_t& parts) {
   try {
     const channel_t& ch = channel(channel_number);
-    // Declared in reverse order of release: the events go first, then the view and mapping, then the
-    // lock, then the mutex handle.
+    // Declared in reverse order of release: the call's own mapping goes first, then the events, then
+    // the buffer's view and mapping, then the lock, then the mutex handle.
     tracecore::unique_handle mutex = take_mutex(ch);
     if (!mutex) {
       KXERROR("Create Mutex failed");
@@ -159,7 +160,8 @@ call_result_t server_call(int channel_number, const call_parts_t& parts) {
     tracecore::unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, ch.data_ready));
     if (!ready) KXERROR_LAST("no ReadyEvent");
     if (!buffer || !ack || !ready) return call_result_t::no_buffer;
-    if (parts.prepare && !parts.prepare()) return call_result_t::no_mapping;
+    mapping_t own = parts.prepare ? parts.prepare() : mapping_t();
+    if (parts.prepare && !own) return call_result_t::no_mapping;
 
     // The buffer as really mapped, at most the channel's size: every record is written inside it.
     const std::span<std::uint8_t> view = buffer.bytes().first(std::min<std::uint32_t>(buffer.size(), ch.size));
@@ -257,15 +259,12 @@ bool send_text(HWND target, UINT message, std::string_view name, std::string_vie
     KXERROR("invalid data to send");
     return false;
   }
-  // The text and its NUL. The mapping closes only when the call has returned, after the agent has
-  // read it.
-  mapping_t mapping;
+  // The text and its NUL.
   const std::uint8_t nul = 0;
   const call_result_t result = run(
       1, {[&] {
-            mapping = filled_mapping(channel(1).text, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
-                                     {&nul, 1}, "cannot create mapping to send");
-            return static_cast<bool>(mapping);
+            return filled_mapping(channel(1).text, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                                  {&nul, 1}, "cannot create mapping to send");
           },
           [&](std::span<std::uint8_t> view) {
             return write_record(view, text_record_t{GetCurrentProcessId(), handle32(target), message, std::string(name)});
@@ -286,12 +285,8 @@ bool pass_block(HWND target, UINT message, std::uint32_t code, const serializati
   }
   std::uint8_t prefix[4];
   put_u32(prefix, 0, length);
-  mapping_t mapping;
   const call_result_t result = run(
-      1, {[&] {
-            mapping = filled_mapping(channel(1).block_to_agent, prefix, block.bytes(), "cannot create mapping to pass");
-            return static_cast<bool>(mapping);
-          },
+      1, {[&] { return filled_mapping(channel(1).block_to_agent, prefix, block.bytes(), "cannot create mapping to pass"); },
           [&](std::span<std::uint8_t> view) {
             return write_record(view, block_record_t{GetCurrentProcessId(), handle32(target), message, code});
           },
