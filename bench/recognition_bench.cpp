@@ -13,6 +13,8 @@
 #include "include_extension/Controls.h"
 #include "include_extension/PageState.h"
 #include "include_extension/Recognition.h"
+#include "include_extension/QuickLinks.h"
+#include "manifest/ManifestCache.h"
 #include "manifest/ManifestCreation.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/ManifestWriter.h"
@@ -120,6 +122,65 @@ void BM_DomainStrengthUrlChecks(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DomainStrengthUrlChecks)->Unit(benchmark::kMicrosecond);
+
+// Activation as a whole, everything OnActivate decides except drawing: one enumeration, recognition
+// through the lookup section (manifests through the parsed-manifest cache), the cached state, the
+// feedback decision, the icon's control and the quick-link check. The first visit finds the cache
+// empty; a revisit finds the 20 files unchanged.
+struct activation_t {
+  manifest::manifest_cache_t cache;
+  kxext::CPageStateCache states;
+  kxext::quicklinks::profile_links_t links;
+  kxext::recognition_sources_t sources;
+
+  explicit activation_t(fixture_t& f)
+      : sources{[&f](std::u16string_view url, bool traceOn) { return lookupcache::cached_url(f.section, url, traceOn); },
+                [this](std::u16string_view name, Manifest& m) { return cache.load(name, m); }} {}
+
+  const ffcontrol* activate(nsIDOMDocument* document, const std::u16string& url) {
+    ffcontrols controls;
+    controls.build(document);
+    kxext::PageState state;
+    states.cached_erase(document);
+    kxext::recognize_page(document, url, sources, state, nullptr, &controls);
+    states.cached_state(document, state, true);
+    kxext::PageState cached;
+    const bool have = states.cached_state(document, cached, false);
+    benchmark::DoNotOptimize(links.profile_for(document, document, url));
+    kxext::feedback_inputs_t in;
+    in.cached = have ? &cached : nullptr;
+    in.document = document;
+    in.url = url;
+    in.controls = &controls;
+    std::int32_t mode = 0;
+    if (!kxext::decide_feedback(in, mode)) return nullptr;
+    const ffcontrol* target = kxext::attach_control(controls, url, have ? &cached : nullptr);
+    if (target) benchmark::DoNotOptimize(target->getRect());
+    return target;
+  }
+};
+
+void BM_ActivationFirstVisit(benchmark::State& state) {
+  fixture_t& f = fixture();
+  activation_t a(f);
+  const std::u16string url = tracecore::to_utf16(kUrl);
+  for (auto _ : state) {
+    a.cache.clear();
+    benchmark::DoNotOptimize(a.activate(f.page->document(), url));
+  }
+  state.counters["parses"] = static_cast<double>(a.cache.parses()) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ActivationFirstVisit)->Unit(benchmark::kMicrosecond);
+
+void BM_ActivationRevisit(benchmark::State& state) {
+  fixture_t& f = fixture();
+  activation_t a(f);
+  const std::u16string url = tracecore::to_utf16(kUrl);
+  a.activate(f.page->document(), url);
+  for (auto _ : state) benchmark::DoNotOptimize(a.activate(f.page->document(), url));
+  state.counters["hits"] = static_cast<double>(a.cache.hits()) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ActivationRevisit)->Unit(benchmark::kMicrosecond);
 
 // Part 1: the lookup and loading the 20 manifest files.
 void BM_LookupAndLoad(benchmark::State& state) {
