@@ -56,7 +56,10 @@ void dontprompt_list_t::load_locked() {
   readable_ = false;
   records_ = {};
   const std::u16string name = file_name_locked();
-  if (name.empty()) return;
+  if (name.empty()) {
+    readable_ = true;  // nothing to read or to replace; the save says "empty fname"
+    return;
+  }
   try {
     records_ = dontprompt_records_t::parse(read_textfile(name));
     readable_ = true;
