@@ -38,8 +38,11 @@ void init_common_controls() {
 
 }  // namespace
 
-bool balloon_t::ensure_window(bool close_button) {
-  if (IsWindow(tooltip_.get())) return true;
+bool balloon_t::ensure_window(bool close_button, int max_width) {
+  if (IsWindow(tooltip_.get())) {
+    SendMessageW(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, max_width);
+    return true;
+  }
   tooltip_.release();  // a handle the system already destroyed
   kxenv::module_activation_t active;
   init_common_controls();
@@ -49,7 +52,7 @@ bool balloon_t::ensure_window(bool close_button) {
   if (!tooltip_) return false;
   TTTOOLINFOW tool = tool_of(owner_, L"");
   SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  SendMessageW(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, kMaxTipWidth);
+  SendMessageW(tooltip_.get(), TTM_SETMAXTIPWIDTH, 0, max_width);
   return true;
 }
 
@@ -63,7 +66,12 @@ void balloon_t::show(int x, int y) {
   KXSCOPE("balloon_t::show");
   TTTOOLINFOW tool = tool_of(owner_, text_.c_str());
   SendMessageW(tooltip_.get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-  if (!title_.empty()) SendMessageW(tooltip_.get(), TTM_SETTITLEW, icon_, reinterpret_cast<LPARAM>(title_.c_str()));
+  // A reused tooltip keeps the title and icon of its last balloon unless they are set each time: a
+  // balloon without title takes the previous one away.
+  if (!title_.empty())
+    SendMessageW(tooltip_.get(), TTM_SETTITLEW, icon_, reinterpret_cast<LPARAM>(title_.c_str()));
+  else
+    SendMessageW(tooltip_.get(), TTM_SETTITLEW, TTI_NONE, reinterpret_cast<LPARAM>(L""));
   SendMessageW(tooltip_.get(), TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
   KXTRACE("TrackPosition: x=%d, y=%d", x, y);
   SendMessageW(tooltip_.get(), TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
@@ -71,6 +79,10 @@ void balloon_t::show(int x, int y) {
   GetCursorPos(&cursor);
   set_reference(cursor);
   shown_ = true;
+}
+
+void balloon_t::move_to(int x, int y) {
+  if (shown_) SendMessageW(tooltip_.get(), TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
 }
 
 void balloon_t::hide() {
@@ -104,14 +116,15 @@ void balloons::show(HWND owner, const std::wstring& title, const std::wstring& t
       balloon_ = std::make_unique<balloon_t>(owner);
     else
       balloon_->hide();
-    if (!balloon_->ensure_window(close_button)) return;
+    if (!balloon_->ensure_window(close_button, MulDiv(kMaxTipWidth, static_cast<int>(dpi_), 96))) return;
     balloon_->set_content(title, text, icon);
     RECT client{};
     GetClientRect(owner, &client);
     MapWindowPoints(owner, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    const int width = client.right - client.left, height = client.bottom - client.top;
-    KXTRACE("rect x=%d, y=%d, w=%d, h=%d", static_cast<int>(client.left), static_cast<int>(client.top), width, height);
-    balloon_->show(client.left + width / 2, client.bottom - height / 8);
+    KXTRACE("rect x=%d, y=%d, w=%d, h=%d", static_cast<int>(client.left), static_cast<int>(client.top),
+            static_cast<int>(client.right - client.left), static_cast<int>(client.bottom - client.top));
+    const POINT tip = balloon_point(owner);
+    balloon_->show(tip.x, tip.y);
   } catch (...) {
     KXERROR("oo");
   }
@@ -135,6 +148,20 @@ void balloons::hide() {
 
 void balloons::autohide(LPARAM mouse) {
   if (balloon_) balloon_->autohide(mouse);
+}
+
+void balloons::follow(HWND owner) {
+  if (!shown() || !IsWindow(owner)) return;
+  const POINT tip = balloon_point(owner);
+  balloon_->move_to(tip.x, tip.y);
+}
+
+POINT balloon_point(HWND owner) {
+  RECT client{};
+  GetClientRect(owner, &client);
+  MapWindowPoints(owner, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  const int width = client.right - client.left, height = client.bottom - client.top;
+  return {client.left + width / 2, client.bottom - height / 8};
 }
 
 bool need_show_balloon_for_training(kxsettings::settings_t& settings) {

@@ -22,11 +22,14 @@ class balloon_t {
   balloon_t(const balloon_t&) = delete;
   balloon_t& operator=(const balloon_t&) = delete;
 
-  // Makes sure the tooltip window exists (reusing a live one); false when none can be made.
-  bool ensure_window(bool close_button);
+  // Makes sure the tooltip window exists (reusing a live one) with tips at most |max_width| pixels
+  // wide; false when none can be made.
+  bool ensure_window(bool close_button, int max_width = 250);
   void set_content(std::wstring title, std::wstring text, int icon);
   // Shows the balloon with its tip at (x, y) and takes the mouse position as the reference point.
   void show(int x, int y);
+  // A balloon that is up points at (x, y) from now on.
+  void move_to(int x, int y);
   void hide();
   // Hides the balloon when |mouse| (x low word, y high word, signed) lies more than 4 pixels from
   // the reference point, which then becomes |mouse|.
@@ -61,6 +64,10 @@ class balloons {
   void show(HWND owner, UINT text_id);
   void hide();
   void autohide(LPARAM mouse);
+  // A balloon that is up follows its owner, which moved.
+  void follow(HWND owner);
+  // The DPI the tips are laid out for (their width grows with it).
+  void set_dpi(UINT dpi) { dpi_ = dpi ? dpi : 96; }
   // Takes the balloon and its tooltip window down.
   void release() { balloon_.reset(); }
 
@@ -69,7 +76,12 @@ class balloons {
 
  private:
   std::unique_ptr<balloon_t> balloon_;
+  UINT dpi_ = 96;
 };
+
+// Where a balloon over |owner| points: the middle of its client area, an eighth of its height above
+// the bottom, in screen coordinates.
+POINT balloon_point(HWND owner);
 
 // The training prompt counter "@balloon_counter::TrainingPrompt": true three times, then never.
 bool need_show_balloon_for_training(kxsettings::settings_t& settings);

@@ -40,6 +40,23 @@ INT_PTR run_dialog(HMODULE resources, int templ, HWND owner, DLGPROC proc, void*
   return r;
 }
 
+// The whole text of a list-view row, however long: the buffer grows until the text fits.
+std::wstring item_text(HWND list, int row) {
+  std::wstring text(kMaxChoiceText + 1, L'\0');
+  for (;;) {
+    LVITEMW item{};
+    item.iSubItem = 0;
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(text.size());
+    const auto n = static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+    if (n + 1 < text.size() || text.size() >= (1u << 20)) {
+      text.resize(n);
+      return text;
+    }
+    text.assign(text.size() * 2, L'\0');
+  }
+}
+
 template <class T>
 T* object_of(HWND dialog, UINT msg, LPARAM lparam) {
   if (msg == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lparam);
@@ -100,11 +117,13 @@ void cdlg_choosemanifest_t::init(HWND dialog) {
   column.mask = LVCF_WIDTH;
   column.cx = client.right - client.left - 8;
   ListView_InsertColumn(list, 0, &column);
-  for (const auto& text : choices_) {
+  // Each row goes in at the top, the last choice first, so that the list reads best first and the
+  // first row, which is selected, is the best candidate.
+  for (auto text = choices_.rbegin(); text != choices_.rend(); ++text) {
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = 0;
-    item.pszText = const_cast<wchar_t*>(text.c_str());
+    item.pszText = const_cast<wchar_t*>(text->c_str());
     ListView_InsertItem(list, &item);
   }
   ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -119,10 +138,9 @@ void cdlg_choosemanifest_t::choose(HWND dialog) {
   HWND list = GetDlgItem(dialog, kChoiceList);
   const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
   if (selected < 0) return;
-  wchar_t text[kMaxChoiceText + 1] = {};
-  ListView_GetItemText(list, selected, 0, text, kMaxChoiceText);
+  const std::wstring text = item_text(list, selected);
   for (size_t i = 0; i < choices_.size(); ++i)
-    if (CompareStringOrdinal(choices_[i].c_str(), -1, text, -1, TRUE) == CSTR_EQUAL) {
+    if (CompareStringOrdinal(choices_[i].c_str(), -1, text.c_str(), -1, TRUE) == CSTR_EQUAL) {
       chosen_ = static_cast<int>(i);
       break;
     }
@@ -256,18 +274,23 @@ INT_PTR CALLBACK dlgiconsetting_t::dialogproc(HWND dialog, UINT msg, WPARAM wpar
 
 namespace ffagent_window {
 
-int selectoneform(const std::vector<std::wstring>& choices) {
+HWND dialog_owner(HWND browser) {
+  const HWND root = root_of(browser);
+  return IsWindow(root) ? root : GetActiveWindow();
+}
+
+int selectoneform(const std::vector<std::wstring>& choices, HWND browser) {
   KXSCOPE("selectoneform");
   if (choices.empty()) return -1;
   if (choices.size() == 1) return 0;
   manifestformselection_implementation::cdlg_choosemanifest_t dialog(choices);
-  return dialog.run(kxbranding::branding_library(), GetActiveWindow());
+  return dialog.run(kxbranding::branding_library(), dialog_owner(browser));
 }
 
-void dialog_iconvisibility(int& value) {
+void dialog_iconvisibility(int& value, HWND browser) {
   KXSCOPE("dialog_iconvisibility");
   iconsettings_impl::dlgiconsetting_t dialog(value);
-  if (dialog.run(kxbranding::branding_library(), GetActiveWindow())) value = dialog.value();
+  if (dialog.run(kxbranding::branding_library(), dialog_owner(browser))) value = dialog.value();
 }
 
 }  // namespace ffagent_window

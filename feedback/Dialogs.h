@@ -56,10 +56,14 @@ class dlgiconsetting_t {
 
 namespace ffagent_window {
 
-// The index of the chosen text among |choices| (best first), or -1: none for no choice, the only one
-// without a dialog, else the choose-manifest dialog over the active window.
-int selectoneform(const std::vector<std::wstring>& choices);
-// The icon settings dialog over the active window, preset to |value|; |value| is replaced on OK.
-void dialog_iconvisibility(int& value);
+// The owner of the feedback UI's dialogs: the top-level window of |browser|, else the active window.
+HWND dialog_owner(HWND browser);
+// The index of the chosen text among |choices| (best first, the best preselected), or -1: none for
+// no choice, the only one without a dialog, else the choose-manifest dialog owned by the top-level
+// window of |browser|.
+int selectoneform(const std::vector<std::wstring>& choices, HWND browser = nullptr);
+// The icon settings dialog owned by the top-level window of |browser|, preset to |value|; |value| is
+// replaced on OK.
+void dialog_iconvisibility(int& value, HWND browser = nullptr);
 
 }  // namespace ffagent_window

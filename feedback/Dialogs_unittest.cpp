@@ -55,13 +55,15 @@ TEST_P(ChooseManifest, AnswersTheIndexOfTheFirstEqualText) {
   EXPECT_TRUE(driver.acted());
 }
 
-// Each choice goes in at the top of the list, so the rows show the choices last first.
+// The rows show the choices in their order, best first.
 INSTANTIATE_TEST_SUITE_P(
     Choices, ChooseManifest,
-    ::testing::Values(choice_case_t{"first_row_is_last_choice", {L"Bank logon", L"Bank password change"}, 0, 1},
-                      choice_case_t{"second_row_is_first_choice", {L"Bank logon", L"Bank password change"}, 1, 0},
-                      choice_case_t{"equal_texts_resolve_to_the_first", {L"Other", L"Same", L"same"}, 0, 1},
-                      choice_case_t{"equal_texts_either_row", {L"Other", L"Same", L"Same"}, 1, 1},
+    ::testing::Values(choice_case_t{"first_row_is_the_best_choice", {L"Bank logon", L"Bank password change"}, 0, 0},
+                      choice_case_t{"second_row_is_the_second_choice", {L"Bank logon", L"Bank password change"}, 1, 1},
+                      choice_case_t{"equal_texts_resolve_to_the_first", {L"Other", L"Same", L"same"}, 2, 1},
+                      choice_case_t{"equal_texts_either_row", {L"Other", L"Same", L"Same"}, 2, 1},
+                      choice_case_t{"texts_of_260_characters_and_more",
+                                    {std::wstring(300, L'x') + L"1", std::wstring(300, L'x') + L"2"}, 1, 1},
                       choice_case_t{"cancel_gives_none", {L"One", L"Two"}, -1, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -80,7 +82,7 @@ TEST(ChooseManifestDialog, ListsEveryChoiceWithTheFirstRowSelectedAndOkOnlyWithA
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   });
   EXPECT_EQ(selectoneform({L"A", L"B", L"C"}), -1);
-  EXPECT_EQ(shown, (std::vector<std::wstring>{L"C", L"B", L"A"}));
+  EXPECT_EQ(shown, (std::vector<std::wstring>{L"A", L"B", L"C"}));
   EXPECT_EQ(selected_at_start, 0);
   EXPECT_TRUE(ok_at_start);
   EXPECT_FALSE(ok_without);
@@ -92,7 +94,7 @@ TEST(ChooseManifestDialog, ListsEveryChoiceWithTheFirstRowSelectedAndOkOnlyWithA
     ok_again = IsWindowEnabled(GetDlgItem(dialog, IDOK));
     click(dialog, IDOK);
   });
-  EXPECT_EQ(selectoneform({L"A", L"B", L"C"}), 0);
+  EXPECT_EQ(selectoneform({L"A", L"B", L"C"}), 2);
   EXPECT_TRUE(ok_again);
 }
 

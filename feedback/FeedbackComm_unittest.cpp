@@ -97,17 +97,28 @@ class FeedbackBehindCommWindow : public ::testing::Test {
   component_t component_;
 };
 
-TEST_F(FeedbackBehindCommWindow, MenuOfAnUntrainedPageRunsTheChosenEntry) {
-  // The state word comes from the communication window: untrained, with the icon's flag.
-  std::vector<UINT> entries;
-  fftest::modal_driver_t driver(L"#32768", [&](HWND menu) {
-    entries = fftest::menu_ids(reinterpret_cast<HMENU>(SendMessageW(menu, 0x01E1 /* MN_GETHMENU */, 0, 0)));
-    fftest::choose_menu_item(menu, 35004);
-  });
-  click(WM_RBUTTONDOWN, WM_RBUTTONUP);
-  ASSERT_TRUE(driver.acted());
-  EXPECT_EQ(entries, (std::vector<UINT>{32785, 35003, 35004, 32783, 35002, 35001}));
-  ASSERT_TRUE(pump_until([&] { return component_.called("onshowiconsettings"); }, 2000));
+TEST_F(FeedbackBehindCommWindow, MenuOfAnUntrainedPageFollowsThePagesFlag) {
+  // The state word comes from the communication window: untrained, with the flag the component set
+  // for the page (something to train) or without it (only the prompt switches).
+  const struct {
+    bool flag;
+    std::vector<UINT> entries;
+    UINT choose;
+    const char* slot;
+  } cases[] = {{true, {32785, 35003, 35004, 32783, 35002, 35001}, 35004, "onshowiconsettings"},
+               {false, {35002, 35001}, 35001, "ondontprompttrainG"}};
+  for (const auto& c : cases) {
+    component_.feedback().set_menu_flag(c.flag);
+    std::vector<UINT> entries;
+    fftest::modal_driver_t driver(L"#32768", [&](HWND menu) {
+      entries = fftest::menu_ids(reinterpret_cast<HMENU>(SendMessageW(menu, 0x01E1 /* MN_GETHMENU */, 0, 0)));
+      fftest::choose_menu_item(menu, c.choose);
+    });
+    click(WM_RBUTTONDOWN, WM_RBUTTONUP);
+    ASSERT_TRUE(driver.acted());
+    EXPECT_EQ(entries, c.entries) << c.flag;
+    ASSERT_TRUE(pump_until([&] { return component_.called(c.slot); }, 2000)) << c.slot;
+  }
 }
 
 TEST_F(FeedbackBehindCommWindow, TrainedPageMenuOffersTheFillIn) {
@@ -138,8 +149,9 @@ TEST_F(FeedbackBehindCommWindow, FingerActivityAndBrowserMessagesReachTheIcon) {
   ShowWindow(browser_.frame(), SW_MINIMIZE);
   SendMessageW(component_.comm_window(), WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
   EXPECT_FALSE(IsWindowVisible(component_.icon().window()));
-  // The menu flag of the state word is the icon's: no clicks, no flag.
-  EXPECT_FALSE(component_.feedback().menu_flag());
+  // The menu flag of the state word is the page's, whatever the icon does.
+  component_.feedback().set_menu_flag(true);
+  EXPECT_TRUE(component_.feedback().menu_flag());
 }
 
 TEST_F(FeedbackBehindCommWindow, DestroyingTheCommWindowTakesTheIconDown) {

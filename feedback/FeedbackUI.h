@@ -16,7 +16,9 @@ class feedback_ui_t final : public feedback_i {
   void show(const std::wstring& domain, std::int32_t mode) override;
   void hide() override;
   void set_attach(const RECT& control) override;
+  void set_attach_source(std::function<RECT()> source) override;
   bool menu_flag() const override;
+  void set_menu_flag(bool on) override { menu_flag_ = on; }
   LRESULT handle_message(UINT msg, WPARAM wparam, LPARAM lparam) override;
   int selectoneform(const std::vector<std::wstring>& choices) override;
   int iconsettings(int value) override;
@@ -25,6 +27,7 @@ class feedback_ui_t final : public feedback_i {
 
  private:
   fficon icon_;
+  bool menu_flag_ = false;
 };
 
 // The factory the module hands the component.

@@ -25,12 +25,14 @@ class menu_editor_t {
     ModifyMenuW(menu_, id, MF_BYCOMMAND | MF_STRING, to, text.c_str());
   }
   void set_default(UINT id) { SetMenuDefaultItem(menu_, id, FALSE); }
-  void set_submenu(UINT id, HMENU submenu) {
+  // The item |id| takes |submenu| over; without such an item the submenu is destroyed here.
+  void set_submenu(UINT id, ffui::unique_hmenu submenu) {
     MENUITEMINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_SUBMENU;
-    info.hSubMenu = submenu;
-    SetMenuItemInfoW(menu_, id, FALSE, &info);
+    info.hSubMenu = submenu.get();
+    if (GetMenuState(menu_, id, MF_BYCOMMAND) != static_cast<UINT>(-1) && SetMenuItemInfoW(menu_, id, FALSE, &info))
+      submenu.release();  // the menu destroys it with itself
   }
   // Separators that lead, trail or follow one another go: deleted entries leave them behind.
   void tidy_separators() {
@@ -123,9 +125,8 @@ ffui::unique_hmenu build_icon_menu(HMODULE resources, std::uint32_t state, const
   menu_editor_t editor(popup);
   adjust(editor, state, insert);
   if (!profiles.empty()) {
-    // The items take the submenus over; the menu destroys them with itself.
-    editor.set_submenu(35005, profile_menu(profiles, 29010).release());
-    editor.set_submenu(32786, profile_menu(profiles, 29002).release());
+    editor.set_submenu(35005, profile_menu(profiles, 29010));
+    editor.set_submenu(32786, profile_menu(profiles, 29002));
   }
   editor.tidy_separators();
   return menu;

@@ -62,6 +62,7 @@ std::optional<icon_image_t> icon_image_t::load(HMODULE resources, int id) {
   }
   icon_image_t image;
   image.bitmap_ = std::move(dib.bitmap);
+  image.bits_ = dib.bits;
   image.size_ = {width, height};
   return image;
 }
@@ -72,14 +73,59 @@ std::optional<icon_image_t> icon_image_t::blank(SIZE size) {
   std::memset(dib.bits, 0, static_cast<size_t>(size.cx) * size.cy * 4);
   icon_image_t image;
   image.bitmap_ = std::move(dib.bitmap);
+  image.bits_ = dib.bits;
   image.size_ = size;
   return image;
 }
 
-bool icon_images_t::load(HMODULE resources) {
+std::optional<icon_image_t> icon_image_t::scaled(SIZE size) const {
+  if (size.cx == size_.cx && size.cy == size_.cy) {
+    auto copy = blank(size);
+    if (copy) std::memcpy(copy->bits_, bits_, static_cast<size_t>(size.cx) * size.cy * 4);
+    return copy;
+  }
+  if (size.cx <= 0 || size.cy <= 0 || size.cx > 1024 || size.cy > 1024 || !bits_) return std::nullopt;
+  auto out = blank(size);
+  if (!out) return std::nullopt;
+  const auto at = [&](int x, int y, int c) -> double {
+    x = x < 0 ? 0 : (x >= size_.cx ? size_.cx - 1 : x);
+    y = y < 0 ? 0 : (y >= size_.cy ? size_.cy - 1 : y);
+    return bits_[(static_cast<size_t>(y) * size_.cx + x) * 4 + c];
+  };
+  for (int y = 0; y < size.cy; ++y) {
+    // Pixel centres map onto pixel centres.
+    const double sy = (y + 0.5) * size_.cy / size.cy - 0.5;
+    const int y0 = static_cast<int>(sy < 0 ? -1 : sy);
+    const double fy = sy - y0;
+    for (int x = 0; x < size.cx; ++x) {
+      const double sx = (x + 0.5) * size_.cx / size.cx - 0.5;
+      const int x0 = static_cast<int>(sx < 0 ? -1 : sx);
+      const double fx = sx - x0;
+      std::uint8_t* p = out->bits_ + (static_cast<size_t>(y) * size.cx + x) * 4;
+      for (int c = 0; c < 4; ++c) {
+        const double v = (at(x0, y0, c) * (1 - fx) + at(x0 + 1, y0, c) * fx) * (1 - fy) +
+                         (at(x0, y0 + 1, c) * (1 - fx) + at(x0 + 1, y0 + 1, c) * fx) * fy;
+        p[c] = static_cast<std::uint8_t>(v + 0.5);
+      }
+    }
+  }
+  return out;
+}
+
+bool icon_images_t::load(HMODULE resources, UINT dpi) {
+  if (dpi == 0) dpi = 96;
+  const bool high = dpi >= 132 && icon_image_t::load(resources, kFirst144).has_value();
+  const int first = high ? kFirst144 : kFirst96;
+  const UINT base_dpi = high ? 144 : 96;
   bool all = true;
   for (int i = 0; i < kCount; ++i) {
-    images_[i] = icon_image_t::load(resources, 501 + i);
+    images_[i] = icon_image_t::load(resources, first + i);
+    if (images_[i] && dpi != base_dpi) {
+      const SIZE natural = images_[i]->size();
+      const SIZE wanted{MulDiv(natural.cx, static_cast<int>(dpi), static_cast<int>(base_dpi)),
+                        MulDiv(natural.cy, static_cast<int>(dpi), static_cast<int>(base_dpi))};
+      images_[i] = images_[i]->scaled(wanted);
+    }
     all = all && images_[i].has_value();
   }
   return all;
@@ -96,18 +142,26 @@ SIZE icon_images_t::size() const {
   return {32, 32};
 }
 
-bool draw_layered(HWND window, POINT position, const icon_image_t& image) {
+bool draw_layered(HWND window, POINT position, const icon_image_t& image, const RECT* clip, RECT* shown) {
+  const RECT full{position.x, position.y, position.x + image.size().cx, position.y + image.size().cy};
+  RECT part = full;
+  if (clip && !IntersectRect(&part, &full, clip)) {
+    if (shown) *shown = RECT{};
+    return false;
+  }
+  if (shown) *shown = part;
   ffui::window_dc_t screen(nullptr);
   ffui::unique_hdc memory(CreateCompatibleDC(screen.get()));
   if (!memory) return false;
   ffui::select_object_t selected(memory.get(), image.bitmap());
-  SIZE size = image.size();
-  POINT source{0, 0};
+  POINT at{part.left, part.top};
+  SIZE size{part.right - part.left, part.bottom - part.top};
+  POINT source{part.left - full.left, part.top - full.top};
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   // The size goes in by SetWindowPos as well, so that the window has it even where layered drawing
   // is not available.
-  SetWindowPos(window, nullptr, position.x, position.y, size.cx, size.cy, SWP_NOACTIVATE | SWP_NOZORDER);
-  if (!UpdateLayeredWindow(window, screen.get(), &position, &size, memory.get(), &source, 0, &blend, ULW_ALPHA)) {
+  SetWindowPos(window, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOACTIVATE | SWP_NOZORDER);
+  if (!UpdateLayeredWindow(window, screen.get(), &at, &size, memory.get(), &source, 0, &blend, ULW_ALPHA)) {
     if (tracecore::category_on(tracecore::cat_fb_drawing)) KXERROR_LAST("UpdateLayeredWindow");
     return false;
   }

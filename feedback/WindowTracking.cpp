@@ -82,6 +82,27 @@ bool is_firefox_frame(HWND hwnd) {
   return class_is(hwnd, L"MozillaWindowClass") && !is_child_window(hwnd);
 }
 
+namespace {
+BOOL CALLBACK find_tab_window(HWND child, LPARAM found) {
+  if (!class_is(child, L"TabWindowClass")) return TRUE;
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+}  // namespace
+
+const wchar_t* default_browser_kind() { return L"OtherFrame"; }
+
+std::wstring browser_kind(HWND window, std::wstring kind) {
+  if (is_firefox_frame(window)) return L"FFFrame";
+  if (IsWindow(window) && class_is(window, L"TabWindowClass")) return L"TabWindowClass";
+  if (IsWindow(window) && class_is(window, L"IEFrame")) {
+    bool tabs = false;
+    EnumChildWindows(window, &find_tab_window, reinterpret_cast<LPARAM>(&tabs));
+    return tabs ? L"TabWindowClass" : L"IEFrame";
+  }
+  return kind.empty() ? std::wstring(default_browser_kind()) : kind;
+}
+
 HWND content_window(HWND target) {
   HWND found = nullptr;
   if (is_firefox_frame(target)) {

@@ -20,6 +20,13 @@ HWND root_of(HWND hwnd);
 // A top-level "MozillaWindowClass" window or a "MozillaUIWindowClass" window.
 bool is_firefox_frame(HWND hwnd);
 
+// The kind text of a target window: "FFFrame" for a Firefox frame; "IEFrame" for an Internet
+// Explorer frame, "TabWindowClass" for one with tabs (or its tab window), which the component never
+// targets; for any other window |kind| as given, or when that is empty the process-wide default.
+std::wstring browser_kind(HWND window, std::wstring kind = {});
+// "OtherFrame": the kind text of windows that are no browser frame known here.
+const wchar_t* default_browser_kind();
+
 // The browser's content window for |target|: a top-level "MozillaWindowClass" target itself; for
 // other frames the first visible "MozillaContentWindowClass" child; none for anything else.
 HWND content_window(HWND target);

@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <cstdlib>
 #include <exception>
 
 #include "agentcomm/transport/RegisteredMessages.h"
@@ -11,6 +12,7 @@
 #include "feedback/WindowTracking.h"
 #include "tracecore/com_error.h"
 #include "tracecore/trace.h"
+#include "tracecore/utf.h"
 
 namespace ffagent_window {
 namespace {
@@ -23,7 +25,8 @@ constexpr const wchar_t* kWindowName = L"KX_LocalAvatar";
 constexpr UINT kFingerAnimMs = 2000;
 constexpr UINT kHideBalloonMs = 8000;
 constexpr int kDoubleClickCommand = 29011;
-constexpr int kAttachGap = 4;  // pixels between the control and the icon
+constexpr int kAttachGap = 4;  // pixels between the control and the icon, at 96 dpi
+constexpr UINT kFollowPageMs = 250;
 
 const wchar_t* property_this() {
   static const ATOM atom = GlobalAddAtomW(L"KXMAX_This");
@@ -103,6 +106,24 @@ int image_for_state(int state, bool click_enabled, bool cursor_inside) {
 
 bool is_result_image(int image) { return image >= 1 && image <= 4; }
 
+int scaled_for_dpi(int value, UINT dpi) { return MulDiv(value, dpi ? static_cast<int>(dpi) : 96, 96); }
+
+UINT window_dpi(HWND target) {
+  // Looked up at run time: systems before Windows 10 have neither function.
+  using for_window_t = UINT(WINAPI*)(HWND);
+  static const auto for_window = reinterpret_cast<for_window_t>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (for_window && IsWindow(target)) {
+    const UINT dpi = for_window(target);
+    if (dpi) return dpi;
+  }
+  ffui::window_dc_t screen(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+bool on_some_monitor(const RECT& frame) { return MonitorFromRect(&frame, MONITOR_DEFAULTTONULL) != nullptr; }
+
 fficon::fficon() = default;
 
 fficon::~fficon() { destroy_window(); }
@@ -128,8 +149,12 @@ bool fficon::createwindow(HWND target, HWND owner) {
   hideballoon_.bind(hwnd, timer_hideballoon, kHideBalloonMs);
   mouseclick_.bind(hwnd, timer_mouseclickevent, GetDoubleClickTime());
   resulthold_.bind(hwnd, timer_resulthold, kResultHoldMs);
+  followpage_.bind(hwnd, timer_followpage, kFollowPageMs);
   track_align_window(target_, drawing_.attach_window);
-  if (!drawing_.images.load(kxbranding::branding_library())) KXERROR("feedback image is missing");
+  KXTRACE("'`I02`'target kind: %s", tracecore::to_utf8(browser_kind(target_)).c_str());
+  drawing_.dpi = dpi_override_ ? dpi_override_ : window_dpi(target_);
+  balloon_.set_dpi(drawing_.dpi);
+  if (!drawing_.images.load(kxbranding::branding_library(), drawing_.dpi)) KXERROR("feedback image is missing");
   drawing_.size = drawing_.images.size();
   redraw(kRestingState, 0);
   KXTRACE("'`I02`'window create. all done (including init_engine).");
@@ -146,6 +171,7 @@ void fficon::destroy_window() {
       hideballoon_.stop();
       mouseclick_.stop();
       resulthold_.stop();
+      followpage_.stop();
       window_.reset();
       target_ = nullptr;
       click_enabled_ = false;
@@ -168,7 +194,9 @@ void fficon::show(int reason) {
   click_enabled_ = may_show_;
   const bool placed = updatestate();
   if (placed && !IsWindowVisible(window_.get())) ShowWindow(window_.get(), SW_SHOWNOACTIVATE);
-  if (!may_show_) return;
+  followpage_.start();
+  // Balloons point at an icon the user sees: a prompt that cannot show now is not spent.
+  if (!may_show_ || !placed || !IsWindowVisible(window_.get())) return;
   if (reason == 1 && prompt_ && need_show_balloon_for_training()) {
     const auto texts = training_prompt_texts(kxsettings::is_personalmode(),
                                              kxsettings::settings().get_bool_default(L"is_sensorstateactive", false));
@@ -183,6 +211,7 @@ void fficon::show(int reason) {
 
 void fficon::hide() {
   if (!window_) return;
+  followpage_.stop();
   hide_window();
   balloon_.hide();
   click_enabled_ = false;
@@ -196,6 +225,21 @@ void fficon::hide_window() {
     return;
   }
   if (IsWindowVisible(window_.get())) ShowWindow(window_.get(), SW_HIDE);
+}
+
+void fficon::set_dpi(UINT dpi) {
+  dpi_override_ = dpi;
+  if (window_) apply_dpi();
+}
+
+void fficon::apply_dpi() {
+  const UINT dpi = dpi_override_ ? dpi_override_ : window_dpi(target_);
+  if (dpi == drawing_.dpi) return;
+  drawing_.dpi = dpi;
+  balloon_.set_dpi(dpi);
+  if (!drawing_.images.load(kxbranding::branding_library(), dpi)) KXERROR("feedback image is missing");
+  drawing_.size = drawing_.images.size();
+  reposition();
 }
 
 void fficon::redraw(int state, int frame) {
@@ -216,7 +260,7 @@ void fficon::reposition() {
     if (window_) ShowWindow(window_.get(), SW_HIDE);
     return;
   }
-  drawing_.offset = {drawing_.attach.right + kAttachGap + drawing_.size.cx / 2,
+  drawing_.offset = {drawing_.attach.right + scaled_for_dpi(kAttachGap, drawing_.dpi) + drawing_.size.cx / 2,
                      (drawing_.attach.top + drawing_.attach.bottom) / 2};
 }
 
@@ -225,7 +269,7 @@ bool fficon::updatestate() {
   if (!window_) return false;
   track_align_window(target_, drawing_.attach_window);
   HWND attach = drawing_.attach_window;
-  if (!IsWindowVisible(target_) || !IsWindowVisible(attach) || IsRectEmpty(&drawing_.attach)) {
+  if (!IsWindowVisible(target_) || IsIconic(target_) || !IsWindowVisible(attach) || IsRectEmpty(&drawing_.attach)) {
     KXTRACE("'`I05`'empty attach rect on get:");
     KXTRACE("'`I05`'  target:[%s]", describe(target_).c_str());
     KXTRACE("'`I05`'  attach:[%s]", describe(attach).c_str());
@@ -235,8 +279,28 @@ bool fficon::updatestate() {
   }
   POINT origin{0, 0};
   ClientToScreen(attach, &origin);
+  // The page's content area on the screen: a control scrolled out of it has no place for the icon,
+  // and the icon never covers the browser's toolbars or leaves the browser.
+  RECT content{};
+  GetClientRect(attach, &content);
+  OffsetRect(&content, origin.x, origin.y);
+  content_seen_ = content;
+  RECT field = drawing_.attach, visible{};
+  OffsetRect(&field, origin.x, origin.y);
+  if (!IntersectRect(&visible, &field, &content)) {
+    KXTRACE("'`I05`'control outside the content area");
+    KXTRACE("'`I05`'no able to get location should be hidden");
+    hide_window();
+    return false;
+  }
   const SIZE size = drawing_.size;
   const POINT position{origin.x + drawing_.offset.x - size.cx / 2, origin.y + drawing_.offset.y - size.cy / 2};
+  const RECT icon{position.x, position.y, position.x + size.cx, position.y + size.cy};
+  if (!IntersectRect(&visible, &icon, &content)) {
+    KXTRACE("'`I05`'icon outside the content area");
+    hide_window();
+    return false;
+  }
 
   int image = image_for_state(drawing_.state, click_enabled_, (mouse_ & mouse_inside) != 0);
   if (resulthold_.running() && !is_result_image(image)) image = drawing_.image;  // the result stays up
@@ -246,14 +310,16 @@ bool fficon::updatestate() {
   const icon_image_t* picture = drawing_.images.image(image);
   std::optional<icon_image_t> blank;
   if (!picture && (blank = icon_image_t::blank(size))) picture = &*blank;
-  if (picture) draw_layered(window_.get(), position, *picture);
+  if (picture) draw_layered(window_.get(), position, *picture, &content, &drawing_.shown);
   // A result newly drawn stays visible for a while; the thread goes on meanwhile.
   if (is_result_image(image) && image != drawing_.image) {
     resulthold_.stop();
     resulthold_.start();
   }
   drawing_.image = image;
+  const bool moved = position.x != drawing_.position.x || position.y != drawing_.position.y;
   drawing_.position = position;
+  if (moved && balloon_.shown()) balloon_.follow(window_.get());
   syncronize_zorder(root_of(attach), window_.get());
   return true;
 }
@@ -269,7 +335,10 @@ LRESULT fficon::target_message(UINT msg, WPARAM wparam, LPARAM lparam) {
       } else if (active) {
         show(0);
       } else if (reinterpret_cast<HWND>(lparam) != target_) {
+        // Another window in front: no clicks, no hover, and no balloon over someone else's window.
         click_enabled_ = false;
+        mouse_ &= ~mouse_inside;
+        balloon_.hide();
         updatestate();
         may_show_ = false;
       }
@@ -292,14 +361,18 @@ LRESULT fficon::target_message(UINT msg, WPARAM wparam, LPARAM lparam) {
 void fficon::window_pos_changed(LPARAM lparam) {
   WINDOWPOS pos{};
   const bool have = read_windowpos(lparam, pos);
-  POINT at{pos.x, pos.y};
-  if (!have || (pos.flags & SWP_NOMOVE)) {
-    RECT r{};
-    GetWindowRect(target_, &r);
-    at = {r.left, r.top};
+  // The frame where the message puts it; what the message leaves out, where the window is.
+  RECT frame{};
+  GetWindowRect(target_, &frame);
+  if (have && !(pos.flags & SWP_NOMOVE)) OffsetRect(&frame, pos.x - frame.left, pos.y - frame.top);
+  if (have && !(pos.flags & SWP_NOSIZE)) {
+    frame.right = frame.left + pos.cx;
+    frame.bottom = frame.top + pos.cy;
   }
   const HWND content = content_window(target_);
-  const bool feedback = IsWindow(target_) && IsWindow(content) && at.x >= 0 && at.y >= 0;
+  // Any monitor the browser is on will do, at negative coordinates too, and a maximised frame a few
+  // pixels beyond its monitor's edge; a minimised or parked window (-32000) is on none.
+  const bool feedback = IsWindow(target_) && IsWindow(content) && !IsIconic(target_) && on_some_monitor(frame);
   KXTRACE("'`I08`'wp_hwndfrom:  0x%X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pos.hwnd)));
   KXTRACE("'`I08`'wp_flags:     %s", windowpos_flags(pos.flags).c_str());
   KXTRACE("'`I08`'targetwindow.halignwindow: 0x%X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(drawing_.attach_window)));
@@ -309,8 +382,39 @@ void fficon::window_pos_changed(LPARAM lparam) {
     hide();
     return;
   }
+  apply_dpi();  // moved to a monitor of another DPI
   updatestate();
   if (!IsWindowVisible(window_.get())) show(0);
+}
+
+void fficon::follow_page() {
+  if (!enabled_) {
+    followpage_.stop();
+    return;
+  }
+  bool changed = false;
+  if (attach_source_) {
+    const RECT now = attach_source_();
+    if (!EqualRect(&now, &drawing_.attach)) {
+      drawing_.attach = now;
+      reposition();
+      changed = true;
+    }
+  }
+  RECT content{};
+  const HWND attach = align_window(target_);
+  if (IsWindow(attach)) {
+    GetClientRect(attach, &content);
+    MapWindowPoints(attach, nullptr, reinterpret_cast<POINT*>(&content), 2);
+  }
+  if (!EqualRect(&content, &content_seen_)) changed = true;
+  if (changed) show_placed();
+}
+
+bool fficon::show_placed() {
+  const bool placed = updatestate();
+  if (placed && enabled_ && !IsWindowVisible(window_.get())) ShowWindow(window_.get(), SW_SHOWNOACTIVATE);
+  return placed;
 }
 
 void fficon::finger_activity(WPARAM activity) {
@@ -321,7 +425,8 @@ void fficon::finger_activity(WPARAM activity) {
   if (state == sensor_badQuality) {
     if (kxsettings::settings().get_bool_default(L"show_complex_feedback", false)) {
       const UINT message = scan_quality_message(quality);
-      if (message) {
+      // A hint points at the icon: none over a hidden one.
+      if (message && IsWindowVisible(window_.get())) {
         balloon_.show(window_.get(), message);
         hideballoon_.start();
       }
@@ -348,6 +453,9 @@ void fficon::on_timer(UINT_PTR id) {
         open_menu(click_);
         updatestate();
       }
+      break;
+    case timer_followpage:
+      follow_page();
       break;
     case timer_resulthold:
       resulthold_.stop();
@@ -382,9 +490,14 @@ void fficon::on_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       ClientToScreen(hwnd, &screen);
       balloon_.autohide(MAKELPARAM(screen.x, screen.y));
       if (mouse_ & mouse_left) {
-        if (point.x != click_.x || point.y != click_.y) {
-          drawing_.offset.x += point.x - click_.x;
-          drawing_.offset.y += point.y - click_.y;
+        const int dx = point.x - click_.x, dy = point.y - click_.y;
+        // A hand's tremble during a click is no drag: the system's drag rectangle around the press.
+        if (!dragged_ && std::abs(dx) <= GetSystemMetrics(SM_CXDRAG) / 2 &&
+            std::abs(dy) <= GetSystemMetrics(SM_CYDRAG) / 2)
+          break;
+        if (dx || dy) {
+          drawing_.offset.x += dx;
+          drawing_.offset.y += dy;
           dragged_ = true;
           updatestate();
         }
@@ -421,14 +534,22 @@ void fficon::on_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       }
       break;
     case WM_MOUSELEAVE:
+      // The system ends leave tracking with this message, held button or not: the next move arms it.
+      mouse_ &= ~mouse_tracking;
       if (!(mouse_ & (mouse_left | mouse_right))) {
-        mouse_ &= ~(mouse_tracking | mouse_inside);
+        mouse_ &= ~mouse_inside;
         updatestate();
       }
       break;
     default:
       break;
   }
+}
+
+void fficon::end_buttons() {
+  mouse_ &= ~(mouse_left | mouse_right);
+  dragged_ = false;
+  if (GetCapture() == window_.get()) ReleaseCapture();
 }
 
 void fficon::open_menu(POINT client) {
@@ -443,15 +564,41 @@ void fficon::open_menu(POINT client) {
   POINT screen = client;
   ClientToScreen(hwnd, &screen);
   mouse_ |= mouse_menu;
-  const int command = track_icon_menu(hwnd, screen, state, {}, insert_text_);
+  const int command = track_icon_menu(hwnd, screen, state, profiles_, insert_text_);
   mouse_ &= ~mouse_menu;
+  // The menu's loop took the button releases and the leave: nothing is held, tracking starts
+  // afresh, and the hover image stays only while the cursor really is over the icon.
+  end_buttons();
+  mouse_ &= ~mouse_tracking;
+  POINT cursor{};
+  RECT icon{};
+  if (!GetCursorPos(&cursor) || !GetWindowRect(hwnd, &icon) || !PtInRect(&icon, cursor)) mouse_ &= ~mouse_inside;
   if (command) PostMessageW(comm, registered(kxmsg::fbiconmenu_command), identity, command);
+  updatestate();
   UpdateWindow(hwnd);
 }
 
 LRESULT fficon::iconproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == WM_TIMER) {
     on_timer(wparam);
+    return 0;
+  }
+  if (msg == WM_CAPTURECHANGED) {
+    // Alt+Tab during a drag, a menu or another window taking the mouse: no button is held any more.
+    if (reinterpret_cast<HWND>(lparam) != hwnd) {
+      mouse_ &= ~(mouse_left | mouse_right);
+      dragged_ = false;
+    }
+    return 0;
+  }
+  if (msg == WM_CANCELMODE) {
+    end_buttons();
+    mouseclick_.stop();
+    return DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
+  if (msg == WM_MOUSELEAVE && !click_enabled_) {
+    // Left while the browser was inactive: no hover image when it comes back.
+    mouse_ &= ~(mouse_tracking | mouse_inside);
     return 0;
   }
   if ((msg >= WM_MOUSEMOVE && msg <= WM_RBUTTONUP) || msg == WM_MOUSELEAVE) {
@@ -463,7 +610,8 @@ LRESULT fficon::iconproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     }
     // The release that ends a double click or a drag is no click of its own.
     if (msg == WM_LBUTTONDOWN) double_click_ = false;
-    if (msg == WM_LBUTTONUP && !dragged_ && !double_click_) mouseclick_.start();
+    // A release without its press (the capture was lost meanwhile) is no click either.
+    if (msg == WM_LBUTTONUP && (mouse_ & mouse_left) && !dragged_ && !double_click_) mouseclick_.start();
     if (msg == WM_LBUTTONDBLCLK) {
       double_click_ = true;
       mouseclick_.stop();

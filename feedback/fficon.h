@@ -6,9 +6,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "feedback/Balloons.h"
+#include "feedback/IconMenu.h"
 #include "feedback/Images.h"
 #include "feedback/ui_handles.h"
 #include "tracecore/win_handles.h"
@@ -36,12 +39,24 @@ int image_for_state(int state, bool click_enabled, bool cursor_inside);
 bool is_result_image(int image);
 constexpr UINT kResultHoldMs = 500;
 
+// Lengths given for 96 dpi, at |dpi|.
+int scaled_for_dpi(int value, UINT dpi);
+// The DPI the icon of |target| is drawn for: that of the monitor the window is on as the process
+// sees it (96 for a process that is not DPI aware, which the system scales).
+UINT window_dpi(HWND target);
+// A browser window the icon may follow: on a monitor (a maximised frame a few pixels beyond the
+// monitor's edge, or a monitor left of or above the primary one, count) and not minimised. |frame|
+// is the window's rectangle in screen coordinates.
+bool on_some_monitor(const RECT& frame);
+
 // Where the icon goes and what it shows.
 struct drawing_t {
   RECT attach{};                 // the control, in client coordinates of the attach window
   HWND attach_window = nullptr;  // the browser's content window the icon is aligned to
   POINT offset{};                // the attach point in the attach window's client area
-  SIZE size{32, 32};
+  SIZE size{32, 32};             // at the current DPI
+  UINT dpi = 96;
+  RECT shown{};                  // the part of the icon drawn, clipped to the content area
   int state = kRestingState;
   int frame = 0;
   int image = 0;                 // the image drawn last
@@ -63,6 +78,7 @@ class fficon {
     timer_hideballoon = 2,
     timer_mouseclickevent = 6,
     timer_resulthold = 7,
+    timer_followpage = 8,
   };
 
   fficon();
@@ -89,6 +105,13 @@ class fficon {
   void set_prompt(bool on) { prompt_ = on; }
   // The text the menu puts into its "train this page" entry (the page's domain).
   void set_insert_text(std::wstring text) { insert_text_ = std::move(text); }
+  // The profiles the menu offers as submenus of its log-on and edit entries.
+  void set_profiles(std::vector<menu_profile_t> profiles) { profiles_ = std::move(profiles); }
+  // Re-reads the control's rectangle (as set_attach takes it) while the icon shows, so that the icon
+  // follows the page when it scrolls; none keeps the rectangle last set.
+  void set_attach_source(std::function<RECT()> source) { attach_source_ = std::move(source); }
+  // Draws for |dpi| instead of the DPI of the browser's monitor (0: follow the monitor).
+  void set_dpi(UINT dpi);
 
   HWND window() const { return window_.get(); }
   HWND target() const { return target_; }
@@ -97,6 +120,7 @@ class fficon {
   bool highlighted() const { return highlight_; }
   const drawing_t& drawing() const { return drawing_; }
   const balloons& balloon() const { return balloon_; }
+  unsigned mouse_flags() const { return mouse_; }
 
   static LRESULT CALLBACK ffwproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
@@ -112,6 +136,14 @@ class fficon {
   void open_menu(POINT screen);
   void hide_window();
   bool inside(POINT client) const;
+  // The button and drag state ends: the capture went elsewhere, a modal loop took the mouse.
+  void end_buttons();
+  // The DPI changed: images, size and offset follow.
+  void apply_dpi();
+  // While shown: the control's rectangle re-read and the content window's place checked.
+  void follow_page();
+  // Places the icon anew and shows it when it found its place (and is wanted).
+  bool show_placed();
 
   tracecore::unique_hwnd window_;
   HWND target_ = nullptr;
@@ -124,6 +156,7 @@ class fficon {
   ffui::window_timer_t hideballoon_{"TIMER::HIDEBALLOON"};
   ffui::window_timer_t mouseclick_{"TIMER::MOUSECLICKEVENT"};
   ffui::window_timer_t resulthold_{"TIMER::RESULTHOLD"};
+  ffui::window_timer_t followpage_{"TIMER::FOLLOWPAGE"};
   bool click_enabled_ = false;
   bool highlight_ = false;
   unsigned mouse_ = 0;
@@ -135,6 +168,10 @@ class fficon {
   bool pending_hide_ = false;  // a hide that waits for a result image's time to pass
   bool target_shown_ = true;
   std::wstring insert_text_;
+  std::vector<menu_profile_t> profiles_;
+  std::function<RECT()> attach_source_;
+  RECT content_seen_{};    // the content area's screen rectangle at the last placement
+  UINT dpi_override_ = 0;
 };
 
 }  // namespace ffagent_window

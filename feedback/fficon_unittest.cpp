@@ -343,7 +343,7 @@ struct move_case_t {
 
 class BrowserMoved : public IconTest, public ::testing::WithParamInterface<move_case_t> {};
 
-TEST_P(BrowserMoved, IconShowsOnlyWithContentAndNonNegativePosition) {
+TEST_P(BrowserMoved, IconShowsOnlyWithContentAndOnAMonitor) {
   const auto& c = GetParam();
   if (c.drop_content) browser_.drop_content();
   WINDOWPOS pos{browser_.frame(), nullptr, c.x, c.y, 600, 400, SWP_NOSIZE | SWP_NOZORDER};
@@ -355,8 +355,9 @@ INSTANTIATE_TEST_SUITE_P(Positions, BrowserMoved,
                          ::testing::Values(move_case_t{"on_screen", 10, 10, false, true},
                                            move_case_t{"origin", 0, 0, false, true},
                                            move_case_t{"minimised_position", -32000, -32000, false, false},
-                                           move_case_t{"left_of_screen", -1, 5, false, false},
-                                           move_case_t{"above_screen", 5, -1, false, false},
+                                           move_case_t{"partly_left_of_the_monitor", -1, 5, false, true},
+                                           move_case_t{"partly_above_the_monitor", 5, -1, false, true},
+                                           move_case_t{"far_beyond_every_monitor", 30000, 30000, false, false},
                                            move_case_t{"content_gone", 10, 10, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -486,10 +487,13 @@ TEST(FeedbackUI, ModesHideAndMenuFlag) {
   ui->set_attach(kControl);
   ui->show(L"www.example.com", icon_trained);
   EXPECT_TRUE(IsWindowVisible(icon.window()));
+  // The flag is the page's as the component tells it, not the icon's clickability.
+  EXPECT_FALSE(ui->menu_flag());
+  ui->set_menu_flag(true);
   EXPECT_TRUE(ui->menu_flag());
   ui->hide();
   EXPECT_FALSE(IsWindowVisible(icon.window()));
-  EXPECT_FALSE(ui->menu_flag());
+  EXPECT_TRUE(ui->menu_flag());
   // Hidden by the component, the icon stays hidden when the browser is activated again.
   ui->handle_message(WM_ACTIVATE, WA_ACTIVE, 0);
   EXPECT_FALSE(IsWindowVisible(icon.window()));

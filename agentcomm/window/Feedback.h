@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,15 @@ class feedback_i {
   // window (the rectangle the page reports for it). An empty rectangle: no control to point at.
   virtual void set_attach(const RECT& control) = 0;
 
-  // The flag of the icon menu's state word (bit 1).
+  // Re-reads the control's rectangle (as set_attach takes it) while the icon shows, so that the icon
+  // follows the page when it scrolls; none (the default) keeps the rectangle last set. The source is
+  // dropped when the icon is hidden or taken down.
+  virtual void set_attach_source(std::function<RECT()> source) { (void)source; }
+
+  // The flag of the icon menu's state word (bit 1): the page offers something to train (it has a
+  // password field), as the component last told.
   virtual bool menu_flag() const = 0;
+  virtual void set_menu_flag(bool on) = 0;
   // Browser-window messages the communication window hands over (WM_ACTIVATE, WM_SHOWWINDOW,
   // WM_WINDOWPOSCHANGED) and the finger activity operation (registered message, wParam, lParam).
   virtual LRESULT handle_message(UINT msg, WPARAM wparam, LPARAM lparam) = 0;
@@ -86,7 +94,7 @@ class feedback_window_t final : public feedback_i {
     return icon_choice < 0 ? value : icon_choice;
   }
 
-  void set_menu_flag(bool on) { menu_flag_ = on; }
+  void set_menu_flag(bool on) override { menu_flag_ = on; }
   bool attached() const { return comm_ != nullptr; }
   bool shown() const { return shown_; }
   const std::wstring& domain() const { return domain_; }
