@@ -189,6 +189,18 @@ class page_t {
     heading_ = text;
     InvalidateRect(content_, nullptr, TRUE);
   }
+  HWND content() const { return content_; }
+  // The page scrolled down by |dy| pixels: its controls and texts move up.
+  void scroll_to(int dy) {
+    scroll_ = dy;
+    const struct {
+      HWND h;
+      int y;
+    } rows[] = {{user_, 130}, {password_, 196}, {button_, 246}};
+    for (const auto& r : rows) SetWindowPos(r.h, nullptr, 40, r.y - dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(content_, nullptr, TRUE);
+    UpdateWindow(content_);
+  }
 
  private:
   HWND field(const wchar_t* text, int y, DWORD style) {
@@ -210,12 +222,14 @@ class page_t {
       SetBkMode(dc, TRANSPARENT);
       HGDIOBJ old = SelectObject(dc, self->heading_font_);
       SetTextColor(dc, RGB(20, 60, 120));
-      TextOutW(dc, 40, 30, self->heading_.c_str(), static_cast<int>(self->heading_.size()));
+      const int dy = self->scroll_;
+      TextOutW(dc, 40, 30 - dy, self->heading_.c_str(), static_cast<int>(self->heading_.size()));
       SelectObject(dc, self->text_font_);
       SetTextColor(dc, RGB(40, 40, 40));
-      TextOutW(dc, 40, 74, L"Please log on to your accounts.", 31);
-      TextOutW(dc, 40, 110, L"User name", 9);
-      TextOutW(dc, 40, 176, L"Password", 8);
+      TextOutW(dc, 40, 74 - dy, L"Please log on to your accounts.", 31);
+      TextOutW(dc, 40, 110 - dy, L"User name", 9);
+      TextOutW(dc, 40, 176 - dy, L"Password", 8);
+      TextOutW(dc, 40, 296 - dy, L"Forgot your password? Call us on 0100 000 000.", 46);
       SelectObject(dc, old);
       EndPaint(hwnd, &ps);
       return 0;
@@ -228,6 +242,7 @@ class page_t {
   HFONT heading_font_ = nullptr, text_font_ = nullptr;
   ffagent_window::feedback_i* forward_ = nullptr;
   std::wstring heading_ = L"Example Bank";
+  int scroll_ = 0;
 };
 
 // The communication window's side of the icon menu.
@@ -297,6 +312,29 @@ struct picture_t {
     return all ? static_cast<double>(close) / all : 0;
   }
 };
+
+// The page scrolled so that the field sits across the content's top edge: the icon is drawn only
+// inside the content area, none of it over the address bar above.
+bool icon_clipped_to_the_content(const std::wstring& bmp, HWND content, HWND icon) {
+  picture_t picture;
+  if (!picture.load(bmp)) {
+    std::fprintf(stderr, "cannot read the capture\n");
+    return false;
+  }
+  const COLORREF kIconBlue = RGB(30, 90, 190);
+  RECT area{};
+  GetClientRect(content, &area);
+  MapWindowPoints(content, nullptr, reinterpret_cast<POINT*>(&area), 2);
+  const RECT drawn = window_rect(icon);
+  const RECT above{drawn.left, area.top - 20, drawn.right, area.top};
+  const RECT below{drawn.left + 6, area.top, drawn.right - 6, drawn.bottom};
+  const double over_toolbar = picture.share(above, kIconBlue, 24);
+  const double shown = picture.share(below, kIconBlue, 24);
+  std::printf("scrolled: icon window at %ld,%ld %ldx%ld, content from y %ld; icon colour %.0f%% above the content, %.0f%% in its part\n",
+              drawn.left, drawn.top, drawn.right - drawn.left, drawn.bottom - drawn.top, area.top, over_toolbar * 100,
+              shown * 100);
+  return IsWindowVisible(icon) && drawn.top >= area.top && over_toolbar < 0.01 && shown > 0.3;
+}
 
 // The resting icon is a disc of (30, 90, 190) with light ridges (the branding stand-in's image 6).
 bool icon_beside_the_field(const std::wstring& bmp, HWND password, HWND icon) {
@@ -408,12 +446,38 @@ int wmain(int argc, wchar_t** argv) {
     if (!scene.captured()) return 4;
   }
 
+  // 6. The page scrolled: the password field half under the content's top edge, the icon clipped.
+  ui->hide();
+  page.scroll_to(206);
+  ui->show(kDomain, ffagent_window::icon_trained);
+  ui->set_attach(page.password_rect());
+  pump_for(300);
+  if (!capture(L"scrolled", frame)) return 4;
+  const bool clipped = icon_clipped_to_the_content(g_dir + L"\\scrolled.bmp", page.content(), icon);
+
+  // 7. At 144 dpi: the larger icon, its gap and the wider balloon of the training prompt.
+  ui->hide();
+  page.scroll_to(0);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Kestrix\\Settings", L"@balloon_counter::TrainingPrompt");
+  static_cast<ffagent_window::feedback_ui_t&>(*ui).icon().set_dpi(144);
+  ui->set_attach(page.password_rect());
+  page.set_heading(L"Example Bank (new)");
+  ui->show(kDomain, ffagent_window::icon_trainingprompt);
+  pump_for(200);
+  keep = frame;
+  if (HWND balloon = visible(L"tooltips_class32")) keep = unite(keep, grown(window_rect(balloon), 8));
+  if (!capture(L"icon-144dpi", keep)) return 4;
+
   page.forward_to(nullptr);
   ui->detach();
   if (!placed) {
     std::fprintf(stderr, "the icon is not beside the password field in the picture\n");
     return 1;
   }
-  std::printf("all scenes captured; the icon is beside the password field\n");
+  if (!clipped) {
+    std::fprintf(stderr, "the scrolled picture shows the icon outside the content area\n");
+    return 1;
+  }
+  std::printf("all scenes captured; the icon is beside the password field and clipped to the content\n");
   return 0;
 }
