@@ -1,7 +1,7 @@
 // The module's own activation context (from its manifest resource 2, which asks for version 6 of the
 // common controls), made active around loads of libraries and creation of common-control windows:
 //
-//   { kxenv::module_activation_t active; LoadLibraryA("KxoSet.dll"); }
+//   { kxenv::module_activation_t active; make_the_balloon_tooltip(); }
 //
 // Without a manifest resource in the module the scope does nothing.
 #pragma once

@@ -25,6 +25,7 @@
 #include "manifest/ManifestReader.h"
 #include "manifest/Matching.h"
 #include "tracecore/com_error.h"
+#include "tracecore/secret.h"
 #include "tracecore/trace.h"
 #include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
@@ -793,9 +794,10 @@ void CExtensionImpl::onsenddata(const kxmessages::notice_senddata_t& n) {
   }
   senddata(n);
   while (!m_laterAnswers.empty()) {
-    const kxmessages::notice_senddata_t next = std::move(m_laterAnswers.front());
+    kxmessages::notice_senddata_t next = std::move(m_laterAnswers.front());
     m_laterAnswers.pop_front();
     senddata(next);
+    for (kxmessages::profileitem_t& item : next.datatofillin.profileitems) tracecore::wipe(item.value);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "agentcomm/window/AgentCalls.h"
 #include "environment/Settings.h"
 #include "tracecore/com_error.h"
+#include "tracecore/secret.h"
 #include "tracecore/trace.h"
 #include "tracecore/win_handles.h"
 #include "tracecore/utf.h"
@@ -211,6 +212,13 @@ void ffcomm_t::dispatch_agent_request(WPARAM notice) {
     }
     case kxmessages::notice_senddata: {
       kxmessages::notice_senddata_t n;
+      // The profile values are secrets: overwritten when the notice goes, however the handler ends.
+      struct wipe_values_t {
+        kxmessages::notice_senddata_t& n;
+        ~wipe_values_t() {
+          for (kxmessages::profileitem_t& item : n.datatofillin.profileitems) tracecore::wipe(item.value);
+        }
+      } wipe{n};
       kxmessages::decode(n, block);
       onsenddata(n);
       break;
