@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace serialization::StorageNamed::InMemStorageSpace {
 
@@ -57,11 +58,12 @@ bool read_byte(const_running_ptr& cursor, std::uint8_t& b) {
 }
 
 // A packed length followed by that many bytes, checked against what is left before anything is
-// allocated.
+// allocated. A payload that cannot be allocated fails the read like every other allocation of a
+// load (which gives the load 0), not like bytes that do not fit.
 bool read_payload(const_running_ptr& cursor, CMemoryObjectEx& payload) {
   std::uint32_t length = 0;
   if (!read_packed(cursor, length) || length > cursor.remaining()) return false;
-  if (!payload.assign(cursor.current(), length)) return false;
+  if (!payload.assign(cursor.current(), length)) throw std::bad_alloc();
   return cursor.advance(length);
 }
 
@@ -100,6 +102,17 @@ entry_ptr make_entry(std::uint8_t type, entry_arena_t* arena) {
 }
 
 bool name_less(const CSSection::item_t& item, std::string_view name) { return std::string_view(item.name) < name; }
+
+// The storage's operations throw nothing: an allocation that fails is a failure like any other and
+// gives |failed|.
+template <class R, class Op>
+R failing_on_bad_alloc(R failed, Op&& op) noexcept {
+  try {
+    return op();
+  } catch (const std::bad_alloc&) {
+    return failed;
+  }
+}
 
 }  // namespace
 
@@ -191,6 +204,8 @@ std::uint32_t CSSection::read(const_running_ptr& cursor) {
     if (!items_.empty() && !(std::string_view(items_.back().name) < std::string_view(name, name_length)))
       ordered = false;
     items_.push_back({std::string(name, name_length), std::move(entry)});
+    // An entry that stopped early leaves the cursor inside its own bytes: nothing after it is ours.
+    if (cursor.stopped()) break;
   }
   --cursor.depth;
   if (!ordered) {
@@ -290,6 +305,7 @@ std::uint32_t CSSectionsArray::read(const_running_ptr& cursor) {
       break;
     }
     elements_.emplace_back().read(cursor);
+    if (cursor.stopped()) break;  // the rest of the element's bytes are no further elements
   }
   rewind();
   return before - cursor.remaining();
@@ -356,8 +372,10 @@ bool CSValuesArray::append(const memoryblock_i& bytes) {
   std::uint32_t length = 0;
   const std::uint8_t* p = bytes.data(&length);
   if (!element.assign(p, length)) return false;
-  elements_.push_back(std::move(element));
-  return true;
+  return failing_on_bad_alloc(false, [&] {
+    elements_.push_back(std::move(element));
+    return true;
+  });
 }
 
 void CSValuesArray::clear() {
@@ -382,19 +400,21 @@ bool CInMemStorage::put_value(std::string_view name, const memoryblock_i& bytes,
   if (name.empty() || !p || length == 0) return false;
   CSSection& target = section_or_root(section);
   ISSectionEntry* entry = target.find(name);
-  CSValue* value = nullptr;
-  if (!entry) {
-    auto fresh = std::make_shared<CSValue>();
-    value = fresh.get();
-    target.set(name, std::move(fresh));
-  } else if (entry->type() == entry_value) {
-    value = static_cast<CSValue*>(entry);
-  } else {
-    return false;
+  if (entry) {
+    if (entry->type() != entry_value) return false;
+    auto* value = static_cast<CSValue*>(entry);
+    if (!value->payload.assign(p, length)) return false;
+    value->kind = kind;
+    return true;
   }
-  if (!value->payload.assign(p, length)) return false;
-  value->kind = kind;
-  return true;
+  // A new value is filled before it is set, so that a failure leaves no empty value behind.
+  return failing_on_bad_alloc(false, [&] {
+    auto fresh = std::make_shared<CSValue>();
+    if (!fresh->payload.assign(p, length)) return false;
+    fresh->kind = kind;
+    target.set(name, std::move(fresh));
+    return true;
+  });
 }
 
 const CMemoryObjectEx* CInMemStorage::find_payload(std::string_view name, const CSSection* section) const {
@@ -473,8 +493,10 @@ bool CInMemStorage::get_str(std::string_view name, std::string& value, const CSS
     return true;
   }
   const void* nul = std::memchr(p, 0, length);
-  value.assign(p, nul ? static_cast<const char*>(nul) - p : length);
-  return true;
+  return failing_on_bad_alloc(false, [&] {
+    value.assign(p, nul ? static_cast<const char*>(nul) - p : length);
+    return true;
+  });
 }
 
 bool CInMemStorage::put_wstr(std::string_view name, const std::u16string& value, CSSection* section) {
@@ -490,13 +512,15 @@ bool CInMemStorage::get_wstr(std::string_view name, std::u16string& value, const
   const std::uint8_t* p = payload->data(&length);
   value.clear();
   const std::uint32_t units = p ? length / 2 : 0;  // an odd last byte is no code unit
-  value.reserve(units);
-  for (std::uint32_t i = 0; i < units; ++i) {
-    const auto unit = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-    if (unit == 0) break;
-    value.push_back(unit);
-  }
-  return true;
+  return failing_on_bad_alloc(false, [&] {
+    value.reserve(units);
+    for (std::uint32_t i = 0; i < units; ++i) {
+      const auto unit = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+      if (unit == 0) break;
+      value.push_back(unit);
+    }
+    return true;
+  });
 }
 
 CSSection* CInMemStorage::open_section(std::string_view name, CSSection* parent, bool create) {
@@ -505,10 +529,12 @@ CSSection* CInMemStorage::open_section(std::string_view name, CSSection* parent,
   ISSectionEntry* entry = owner.find(name);
   if (!entry) {
     if (!create) return nullptr;
-    auto fresh = std::make_shared<CSSection>();
-    CSSection* section = fresh.get();
-    owner.set(name, std::move(fresh));
-    return section;
+    return failing_on_bad_alloc<CSSection*>(nullptr, [&] {
+      auto fresh = std::make_shared<CSSection>();
+      CSSection* section = fresh.get();
+      owner.set(name, std::move(fresh));
+      return section;
+    });
   }
   return entry->type() == entry_section ? static_cast<CSSection*>(entry) : nullptr;
 }
@@ -524,25 +550,30 @@ CSSectionsArray* CInMemStorage::begin_write_array(std::string_view name, CSSecti
   if (name.empty() || !first) return nullptr;
   CSSection& owner = section_or_root(parent);
   ISSectionEntry* entry = owner.find(name);
-  CSSectionsArray* array = nullptr;
-  if (!entry || entry->type() == entry_value) {
+  if (entry && entry->type() != entry_value && entry->type() != entry_sections_array) return nullptr;
+  return failing_on_bad_alloc<CSSectionsArray*>(nullptr, [&]() -> CSSectionsArray* {
+    if (entry && entry->type() == entry_sections_array) {
+      auto* array = static_cast<CSSectionsArray*>(entry);
+      array->clear();
+      *first = &array->append();
+      return array;
+    }
+    // A new array gets its first element before it replaces what was under the name.
     auto fresh = std::make_shared<CSSectionsArray>();
-    array = fresh.get();
+    CSSectionsArray* array = fresh.get();
+    CSSection* element = &array->append();
     owner.set(name, std::move(fresh));
-  } else if (entry->type() == entry_sections_array) {
-    array = static_cast<CSSectionsArray*>(entry);
-    array->clear();
-  } else {
-    return nullptr;
-  }
-  *first = &array->append();
-  return array;
+    *first = element;
+    return array;
+  });
 }
 
 bool CInMemStorage::append_section(CSSectionsArray* array, CSSection** section) {
   if (!array || !section) return false;
-  *section = &array->append();
-  return true;
+  return failing_on_bad_alloc(false, [&] {
+    *section = &array->append();
+    return true;
+  });
 }
 
 CSSectionsArray* CInMemStorage::begin_read_array(std::string_view name, CSSection* parent, CSSection** first) {
@@ -567,11 +598,13 @@ bool CInMemStorage::next_section(CSSectionsArray* array, CSSection** section) {
 
 CSValuesArray* CInMemStorage::put_values_array(std::string_view name, std::uint8_t kind, CSSection* parent) {
   if (name.empty()) return nullptr;
-  auto fresh = std::make_shared<CSValuesArray>();
-  fresh->kind = kind;
-  CSValuesArray* array = fresh.get();
-  section_or_root(parent).set(name, std::move(fresh));
-  return array;
+  return failing_on_bad_alloc<CSValuesArray*>(nullptr, [&] {
+    auto fresh = std::make_shared<CSValuesArray>();
+    fresh->kind = kind;
+    CSValuesArray* array = fresh.get();
+    section_or_root(parent).set(name, std::move(fresh));
+    return array;
+  });
 }
 
 std::uint32_t CInMemStorage::save(memoryblock_i& block) const {
@@ -597,14 +630,21 @@ std::uint32_t CInMemStorage::load(const memoryblock_i& block, bool* complete) {
   std::memcpy(&magic1, bytes, 4);
   std::memcpy(&magic2, bytes + 4, 4);
   if (magic1 != block_magic1 || magic2 != block_magic2 || bytes[8] > block_version) return 0;
-  const_running_ptr cursor(bytes + block_header_size, length - block_header_size);
-  cursor.entries_left = max_entries;
-  // The usual messages need about a hundred bytes of entry for every twenty bytes of block.
-  const arena_ref_t arena(entry_arena_t::create(std::clamp<std::size_t>(std::size_t{length} * 5, 256, 256 * 1024)));
-  cursor.arena = arena.get();
-  const std::uint32_t consumed = root_.read(cursor);
-  if (complete) *complete = consumed != 0 && !cursor.stopped() && cursor.remaining() == 0;
-  return consumed + block_header_size;
+  // The new tree is built beside the old one and takes its place only when it is made: a load that
+  // runs out of memory gives 0 and leaves the storage as it was, like a refused block.
+  return failing_on_bad_alloc(std::uint32_t{0}, [&] {
+    const_running_ptr cursor(bytes + block_header_size, length - block_header_size);
+    cursor.entries_left = max_entries;
+    // The usual messages need about a hundred bytes of entry for every twenty bytes of block.
+    const arena_ref_t arena(
+        entry_arena_t::create(std::clamp<std::size_t>(std::size_t{length} * 5, 256, 256 * 1024)));
+    cursor.arena = arena.get();
+    CSSection fresh;
+    const std::uint32_t consumed = fresh.read(cursor);
+    if (consumed != 0) root_ = std::move(fresh);  // a root that is no section replaces nothing
+    if (complete) *complete = consumed != 0 && !cursor.stopped() && cursor.remaining() == 0;
+    return consumed + block_header_size;
+  });
 }
 
 }  // namespace serialization::StorageNamed::InMemStorageSpace

@@ -14,7 +14,8 @@
 // Every entry starts with its type byte (1 section, 2 value, 3 sections array, 4 values array);
 // sections list their entries in ascending byte order of the names, each name NUL-terminated.
 // Counts and lengths are packed (RunningPtr.h). Reading a peer's block is bounded everywhere: a
-// count, name or payload that does not fit ends that entry with what was read so far.
+// count, name or payload that does not fit ends that entry with what was read so far. No operation
+// throws: a failed allocation is reported like any other failure (false, null or 0).
 //
 // A peer's block is also bounded in what it may make us build: a block above max_block_size is
 // refused whole, and a count that the rest of the block cannot hold or that goes beyond the load's
@@ -276,8 +277,9 @@ class CInMemStorage {
   // Flattens the storage into |block| (allocated once, exactly); the length or 0.
   std::uint32_t save(memoryblock_i& block) const;
   // Rebuilds the storage from |block|; the bytes consumed with the header, or 0 when the header is
-  // wrong or the block is longer than max_block_size (the storage is then unchanged). |complete|
-  // tells whether every entry read to its end.
+  // wrong, the block is longer than max_block_size or memory runs out (the storage is then
+  // unchanged). |complete| tells whether every entry read to its end. An entry that stops early
+  // ends the section or array that holds it, and so every one above it.
   std::uint32_t load(const memoryblock_i& block, bool* complete = nullptr);
 
  private:

@@ -5,13 +5,51 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <functional>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
 #if defined(__linux__)
 #include <sys/resource.h>
 #endif
+
+// Allocation failure on demand: the program's global allocation functions fail every allocation
+// from the armed one on, until disarmed (the nothrow forms give null). Tests run on one thread.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+long g_allocations_before_failure = -1;  // -1: not armed
+bool g_allocation_failed = false;
+}  // namespace
+
+void* operator new(std::size_t n) {
+  if (g_allocations_before_failure == 0) {
+    g_allocation_failed = true;
+    throw std::bad_alloc();
+  }
+  if (g_allocations_before_failure > 0) --g_allocations_before_failure;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return ::operator new(n); }
+// Defined here too: a sanitizer's runtime brings forms of its own that would not fail on demand.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return ::operator new(n, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace serialization::StorageNamed::InMemStorageSpace {
 namespace {
@@ -286,6 +324,64 @@ INSTANTIATE_TEST_SUITE_P(
         damaged_case{"array_element_not_a_section", {0x01, 0x04, 'a', 0, 0x03, 0x08, 0x01, 0x00, 0x02}, "a"},
         damaged_case{"trailing_bytes", {0x01, 0x04, 'a', 0, 0x02, 0x01, 0x04, 1, 0xAA}, "a"},
         damaged_case{"values_array_huge_count", {0x01, 0x04, 'a', 0, 0x04, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 1}, "a"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// The tree as text: a section's entries in braces, a sections array's elements in brackets.
+std::string shape(const CSSection& section) {
+  std::string out;
+  for (const auto& item : section.items()) {
+    if (!out.empty()) out += ',';
+    out += item.name;
+    if (item.entry->type() == entry_section) out += '{' + shape(static_cast<const CSSection&>(*item.entry)) + '}';
+    if (item.entry->type() == entry_sections_array) {
+      out += '[';
+      for (const CSSection& element : static_cast<const CSSectionsArray&>(*item.entry).elements())
+        out += '{' + shape(element) + '}';
+      out += ']';
+    }
+  }
+  return out;
+}
+
+// An entry that stops early leaves the cursor inside its own bytes; whatever holds it must stop
+// too, or it reads those bytes as further entries of its own.
+struct stopped_child_case {
+  const char* what;
+  bytes_t root;
+  const char* shape;
+};
+
+class StoppedChild : public ::testing::TestWithParam<stopped_child_case> {};
+
+TEST_P(StoppedChild, EndsEverythingAboveItWithoutPhantomEntries) {
+  CInMemStorage s;
+  bool complete = true;
+  EXPECT_GT(load_bytes(s, with_header(GetParam().root), &complete), 0u);
+  EXPECT_FALSE(complete);
+  EXPECT_EQ(shape(s.root()), GetParam().shape);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, StoppedChild,
+    ::testing::Values(
+        // "a" claims a payload the block cannot hold; "p" lies inside what it claimed.
+        stopped_child_case{"value_refused",
+                           {0x01, 0x08, 'a', 0, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 'p', 0, 0x02, 0x01, 0x04, 7},
+                           "a"},
+        stopped_child_case{"section_at_unknown_type",
+                           {0x01, 0x08, 's', 0, 0x01, 0x08, 'x', 0, 0x07, 'p', 0, 0x02, 0x01, 0x04, 1},
+                           "s{}"},
+        // Two levels up: "m" stops, so "o" stops, so the root stops.
+        stopped_child_case{"stop_reaches_the_root",
+                           {0x01, 0x08, 'o', 0, 0x01, 0x08, 'm', 0, 0x01, 0x04, 'i', 0, 0x07,  //
+                            'n', 0, 0x02, 0x01, 0x04, 1, 'q', 0, 0x02, 0x01, 0x04, 1},
+                           "o{m{}}"},
+        // The first element stops inside its value; the bytes after it look like a second element.
+        stopped_child_case{"array_element_refused",
+                           {0x01, 0x04, 'a', 0, 0x03, 0x08,                           //
+                            0x01, 0x04, 'x', 0, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF,   //
+                            0x01, 0x04, 'p', 0, 0x02, 0x01, 0x04, 1},
+                           "a[{x}]"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 void put_packed(bytes_t& b, std::uint32_t value) {
@@ -678,6 +774,155 @@ TEST(MemoryBlockWipe, BytesAreWipedBeforeTheyAreFreedOrMovedOut) {
   moved.release();
   EXPECT_FALSE(object_holds(moved, pin));
 }
+
+// Arms the allocation failure for its lifetime: the first |allowed| allocations succeed, every later
+// one fails.
+class failing_allocations_t {
+ public:
+  explicit failing_allocations_t(long allowed) {
+    g_allocation_failed = false;
+    g_allocations_before_failure = allowed;
+  }
+  failing_allocations_t(const failing_allocations_t&) = delete;
+  failing_allocations_t& operator=(const failing_allocations_t&) = delete;
+  ~failing_allocations_t() { g_allocations_before_failure = -1; }
+  static bool failed() { return g_allocation_failed; }
+};
+
+// Runs |op| with every allocation from the allowed number on failing, for every number until one
+// that lets |op| run without a failure. The test code itself allocates nothing while armed.
+void for_each_failure_point(const std::function<void(long allowed, bool failed)>& run_one,
+                            const std::function<void()>& op, bool& threw) {
+  for (long allowed = 0;; ++allowed) {
+    threw = false;
+    bool failed = false;
+    {
+      failing_allocations_t failing(allowed);
+      try {
+        op();
+      } catch (...) {
+        threw = true;
+      }
+      failed = failing_allocations_t::failed();
+    }
+    run_one(allowed, failed);
+    if (!failed) return;
+    ASSERT_LT(allowed, 10000) << "never ran without a failed allocation";
+  }
+}
+
+// A load that runs out of memory at any point gives 0 and keeps what the storage held; one that
+// does not loads the whole block.
+TEST(InMemStorageOutOfMemory, LoadGivesZeroAndKeepsTheStorage) {
+  CInMemStorage src;
+  CSSection* sub = src.open_section("a section name longer than a short string", nullptr, true);
+  src.put_str("text", std::string(200, 't'), sub);
+  CSSection* e = nullptr;
+  auto* array = src.begin_write_array("array", nullptr, &e);
+  src.put_wstr("w", std::u16string(60, u'w'), e);
+  CInMemStorage::append_section(array, &e);
+  src.put_int("i", 4, e);
+  const std::string v(100, 'v');
+  src.put_values_array("values", kind_string)->append(fake_memblock_t(v.data(), 100));
+  const bytes_t block = save_bytes(src);
+
+  CInMemStorage target;
+  target.put_int("before", 1);
+  const fake_memblock_t view(block.data(), static_cast<std::uint32_t>(block.size()));
+  std::uint32_t used = 0;
+  bool complete = false;
+  bool threw = false;
+  for_each_failure_point(
+      [&](long allowed, bool failed) {
+        EXPECT_FALSE(threw) << allowed;
+        if (failed) {
+          EXPECT_EQ(used, 0u) << allowed;
+          EXPECT_EQ(shape(target.root()), "before") << allowed;
+        } else {
+          EXPECT_EQ(used, block.size());
+          EXPECT_TRUE(complete);
+          EXPECT_EQ(save_bytes(target), block);
+        }
+      },
+      [&] { used = target.load(view, &complete); }, threw);
+}
+
+// Every operation that makes something reports a failed allocation by its result and leaves no
+// half-made entry behind.
+struct out_of_memory_case {
+  const char* what;
+  void (*prepare)(CInMemStorage&);
+  bool (*op)(CInMemStorage&);
+};
+
+const std::string long_text(100, 'x');
+const char long_name[] = "a name longer than a short string keeps";
+
+class OutOfMemory : public ::testing::TestWithParam<out_of_memory_case> {};
+
+TEST_P(OutOfMemory, ReportsFailureAndLeavesNoHalfMadeEntry) {
+  CInMemStorage s;
+  s.put_int("before", 1);
+  if (GetParam().prepare) GetParam().prepare(s);
+  const std::string prepared = shape(s.root());
+  bool ok = false;
+  bool threw = false;
+  for_each_failure_point(
+      [&](long allowed, bool failed) {
+        EXPECT_FALSE(threw) << allowed;
+        if (failed) {
+          EXPECT_FALSE(ok) << allowed;
+          EXPECT_EQ(shape(s.root()), prepared) << allowed;
+        } else {
+          EXPECT_TRUE(ok);
+        }
+      },
+      [&] { ok = GetParam().op(s); }, threw);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, OutOfMemory,
+    ::testing::Values(
+        out_of_memory_case{"put_long_value", nullptr,
+                           [](CInMemStorage& s) { return s.put_str("v", long_text); }},
+        out_of_memory_case{"put_under_a_long_name", nullptr,
+                           [](CInMemStorage& s) { return s.put_int(long_name, 1); }},
+        out_of_memory_case{"open_new_section", nullptr,
+                           [](CInMemStorage& s) { return s.open_section(long_name, nullptr, true) != nullptr; }},
+        // A new array does not replace the value under its name until it is made.
+        out_of_memory_case{"array_over_a_value", [](CInMemStorage& s) { s.put_int("a", 2); },
+                           [](CInMemStorage& s) {
+                             CSSection* first = nullptr;
+                             return s.begin_write_array("a", nullptr, &first) != nullptr;
+                           }},
+        out_of_memory_case{"append_section",
+                           [](CInMemStorage& s) {
+                             CSSection* first = nullptr;
+                             s.begin_write_array("a", nullptr, &first);
+                           },
+                           [](CInMemStorage& s) {
+                             CSSection* first = nullptr;
+                             auto* array = static_cast<CSSectionsArray*>(s.root().find("a"));
+                             return CInMemStorage::append_section(array, &first);
+                           }},
+        out_of_memory_case{"put_values_array", nullptr,
+                           [](CInMemStorage& s) { return s.put_values_array(long_name, kind_bytes) != nullptr; }},
+        out_of_memory_case{"append_to_values_array", [](CInMemStorage& s) { s.put_values_array("a", kind_string); },
+                           [](CInMemStorage& s) {
+                             auto* array = static_cast<CSValuesArray*>(s.root().find("a"));
+                             return array->append(fake_memblock_t(long_text.data(), 100));
+                           }},
+        out_of_memory_case{"get_long_string", [](CInMemStorage& s) { s.put_str("v", long_text); },
+                           [](CInMemStorage& s) {
+                             std::string out;
+                             return s.get_str("v", out) && out == long_text;
+                           }},
+        out_of_memory_case{"get_long_wide_string", [](CInMemStorage& s) { s.put_wstr("v", std::u16string(60, u'w')); },
+                           [](CInMemStorage& s) {
+                             std::u16string out;
+                             return s.get_wstr("v", out) && out.size() == 60;
+                           }}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 }  // namespace serialization::StorageNamed::InMemStorageSpace
