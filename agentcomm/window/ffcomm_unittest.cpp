@@ -528,18 +528,20 @@ struct avatar_window_t {
   static inline LPARAM lparam = 0;
   static inline UINT message = 0;
   HWND hwnd = nullptr;
+  // A window procedure is CALLBACK (__stdcall on 32-bit), which a lambda's function pointer is not.
+  static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == registered(kxmsg::agent_gavatar_activation)) {
+      message = m;
+      wparam = w;
+      lparam = l;
+      return 0;
+    }
+    return DefWindowProcW(h, m, w, l);
+  }
   avatar_window_t() {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-      if (m == registered(kxmsg::agent_gavatar_activation)) {
-        message = m;
-        wparam = w;
-        lparam = l;
-        return 0;
-      }
-      return DefWindowProcW(h, m, w, l);
-    };
+    wc.lpfnWndProc = &proc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"KX_GlobalAvatarClass";
     RegisterClassExW(&wc);
