@@ -101,12 +101,12 @@ std::u16string local_user_data_directory() {
       KXERROR("no SHGetFolderPath_");
       return {};
     }
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(fn(nullptr, 0x801C, nullptr, 0, path))) {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(fn(nullptr, 0x801C, nullptr, 0, folder))) {
       KXERROR("failed to get localappdata");
       return {};
     }
-    local = path;
+    local = folder;
   }
   return with_separator(u16(local)) + u"Kestrix\\VLT\\";
 }
