@@ -240,6 +240,15 @@ void set_wait_limits(const wait_limits_t& limits) {
 }
 
 std::uint32_t forward_message(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
+  // The agent would send the message to a window of this thread while the thread waits for the
+  // agent's acknowledgement, and neither could go on: such a window gets it directly.
+  if (target && GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId()) {
+    KXTRACE("forward: window %p is this thread's, message 0x%x sent directly", static_cast<void*>(target),
+            static_cast<unsigned>(message));
+    const LRESULT answer = SendMessageW(target, message, wparam, lparam);
+    t_last_result = call_result_t::done;
+    return u32(static_cast<std::uintptr_t>(answer));
+  }
   std::uint32_t result = 0;
   run(1, {{},
           [&](std::span<std::uint8_t> view) {

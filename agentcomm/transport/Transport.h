@@ -68,6 +68,8 @@ void set_wait_limits(const wait_limits_t& limits);
 
 // A forwarded-message server call: the agent sends the message and returns its result (0 when the
 // call did not happen or the agent left the field alone; last_call_result() tells them apart).
+// A window of the calling thread gets the message directly (traced), without a server call: the
+// agent's message to it could not be handled while the thread waits for the agent.
 std::uint32_t forward_message(HWND target, UINT message, WPARAM wparam, LPARAM lparam);
 
 // A text record: |name| in the record, |text| in the text mapping. False when both are empty, when

@@ -118,6 +118,92 @@ TEST_F(TransportTest, ForwardedMessageToAGoneWindowGivesZero) {
   EXPECT_EQ(agent_->log_of("forward").back()["delivered"], false);
 }
 
+// A window that answers wparam + lparam and counts what it got.
+class answering_window_t {
+ public:
+  answering_window_t() {
+    static const ATOM cls = [] {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof wc;
+      wc.lpfnWndProc = &answering_window_t::proc;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"kxtest_answering";
+      return RegisterClassExW(&wc);
+    }();
+    window_ = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(cls)), L"", 0, 0, 0, 0, 0,
+                              HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~answering_window_t() { DestroyWindow(window_); }
+  answering_window_t(const answering_window_t&) = delete;
+  answering_window_t& operator=(const answering_window_t&) = delete;
+  HWND get() const { return window_; }
+  std::atomic<int> calls{0};
+
+ private:
+  static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == RegisterWindowMessageW(kxagent::kProbeMessage)) {
+      if (auto* self = reinterpret_cast<answering_window_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA))) ++self->calls;
+      return static_cast<LRESULT>(wp + lp);
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  HWND window_;
+};
+
+// An answering window on a thread of its own that pumps its messages until the object goes.
+class pumped_window_t {
+ public:
+  pumped_window_t() {
+    HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, made] {
+      window_ = std::make_unique<answering_window_t>();
+      thread_id_ = GetCurrentThreadId();
+      SetEvent(made);
+      MSG msg;
+      while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+      window_.reset();
+    });
+    WaitForSingleObject(made, INFINITE);
+    CloseHandle(made);
+  }
+  ~pumped_window_t() {
+    PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  pumped_window_t(const pumped_window_t&) = delete;
+  pumped_window_t& operator=(const pumped_window_t&) = delete;
+  answering_window_t& window() { return *window_; }
+
+ private:
+  std::unique_ptr<answering_window_t> window_;
+  DWORD thread_id_ = 0;
+  std::thread thread_;
+};
+
+// The agent's message to a window of the calling thread would wait for the thread, which waits for
+// the agent: the window gets it directly. A window of another thread still goes through the agent.
+TEST_F(TransportTest, ForwardedMessageToAWindowOfTheCallingThreadIsSentDirectly) {
+  pumped_window_t other;
+  std::size_t before = agent_->log_of("forward").size();
+  EXPECT_EQ(forward_message(other.window().get(), probe(), 5, 6), 11u);
+  EXPECT_EQ(last_call_result(), call_result_t::done);
+  EXPECT_EQ(other.window().calls.load(), 1);
+  EXPECT_EQ(agent_->log_of("forward").size(), before + 1) << "through the agent";
+
+  // Short enough that a call through the agent to this thread's window fails soon.
+  scoped_limits_t limits({kMutexLimitMs, 1000, kWindowMessageLimitMs});
+  answering_window_t own;
+  ASSERT_TRUE(IsWindow(own.get()));
+  before = agent_->log_of("forward").size();
+  tracecore::testing::capture_t trace;
+  EXPECT_EQ(forward_message(own.get(), probe(), 40, 2), 42u);
+  EXPECT_EQ(last_call_result(), call_result_t::done);
+  EXPECT_EQ(own.calls.load(), 1);
+  EXPECT_EQ(agent_->log_of("forward").size(), before) << "no server call";
+  EXPECT_TRUE(trace.contains('U', "sent directly")) << trace.dump();
+}
+
 TEST_F(TransportTest, TextRecordLeavesItsFileInTheAgentsStoreAndTheLookupCache) {
   const std::string xml = source_file("manifest/testdata/logon.kxm");
   ASSERT_FALSE(xml.empty());
