@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <mutex>
 
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "agentcomm/window/AgentCalls.h"
@@ -19,6 +20,16 @@ using ffipc::kxmsg;
 using ffipc::registered;
 
 constexpr const wchar_t* kClassName = L"KX_LocalAgentFF";
+
+// The class is registered with the first communication window and unregistered when the last one
+// goes (UnregisterClassW fails, and the class stays, while any window of it exists in the process).
+// Look-up, registration and creation happen under this lock, and so do destruction and
+// unregistration: a component on another thread cannot unregister the class between another's
+// look-up and its creation.
+std::mutex& class_lock() {
+  static std::mutex lock;
+  return lock;
+}
 
 // Property names are global atoms, registered once and kept.
 struct property_atoms_t {
@@ -109,10 +120,13 @@ menu_switches_t ffcomm_t::menu_switches() {
 
 bool ffcomm_t::createwindow(HWND browser) {
   KXSCOPE("ffwin::createwindow");
+  // One communication window per object: one made before goes first, with the browser's marks.
+  if (comm_) destroy_window();
   agent_ = find_agent_window();
   if (!IsWindow(agent_)) throw errors::com_error(static_cast<std::int32_t>(E_UNEXPECTED));
 
   const HINSTANCE module = tracecore::this_module();
+  std::unique_lock class_guard(class_lock());
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   if (!GetClassInfoExW(module, kClassName, &wc)) {
@@ -134,6 +148,7 @@ bool ffcomm_t::createwindow(HWND browser) {
     KXERROR_LAST("cannot create fb for %s", describe(browser).c_str());
     return false;
   }
+  class_guard.unlock();
   if (tracecore::category_on(tracecore::cat_window_class))
     KXTRACE("'`I0A`'hcommwnd: %p, htarget: '%s'", static_cast<void*>(hwnd), describe(browser).c_str());
   if (!feedback_->attach(comm_, browser_)) KXERROR("cannot create the feedback icon");
@@ -156,7 +171,13 @@ void ffcomm_t::destroy_window() {
       RemovePropW(browser_, prop(atoms().ffclient));
     }
     feedback_->detach();
-    if (comm_ && IsWindow(comm_)) DestroyWindow(comm_);
+    {
+      const std::lock_guard class_guard(class_lock());
+      if (comm_ && IsWindow(comm_)) DestroyWindow(comm_);
+      if (UnregisterClassW(kClassName, tracecore::this_module()) &&
+          tracecore::category_on(tracecore::cat_window_class))
+        KXTRACE("'`I02`'class unregistered");
+    }
     comm_ = nullptr;
     KXTRACE("destroyed");
   } catch (...) {

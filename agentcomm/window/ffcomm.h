@@ -43,9 +43,11 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
   // Slot 18: the object's window procedure.
   virtual LRESULT windowproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
-  // Creates the communication window for |browser|. Raises errors::com_error(E_UNEXPECTED) when
-  // no agent window exists; returns false when the window cannot be registered or created.
+  // Creates the communication window for |browser|; a window this object made before is destroyed
+  // first. Raises errors::com_error(E_UNEXPECTED) when no agent window exists; returns false when the
+  // window cannot be registered or created.
   bool createwindow(HWND browser);
+  // Destroys the window; the window class goes with the module's last communication window.
   void destroy_window();
 
   HWND agent_window() const { return agent_; }

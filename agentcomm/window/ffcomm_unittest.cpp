@@ -195,6 +195,49 @@ TEST_F(CommWindowTest, ASecondInstanceUsesTheRegisteredClass) {
   EXPECT_NE(other.comm_window(), comm_.comm_window());
 }
 
+// A second creation on the same object takes the first window down, with the marks on its browser
+// window, instead of leaving it behind with a pointer to the object.
+TEST_F(CommWindowTest, ASecondCreationReplacesTheFirstWindow) {
+  const HWND first = comm_.comm_window();
+  browser_window_t other_browser;
+  ASSERT_TRUE(comm_.createwindow(other_browser.hwnd()));
+  EXPECT_FALSE(IsWindow(first)) << "the first window is left behind";
+  ASSERT_TRUE(IsWindow(comm_.comm_window()));
+  EXPECT_EQ(GetPropW(comm_.comm_window(), L"KXMAX_This"), static_cast<ffcomm_t*>(&comm_));
+  EXPECT_EQ(GetPropW(browser_.hwnd(), L"KXMAX_FFClient"), nullptr);
+  EXPECT_EQ(GetPropW(browser_.hwnd(), L"KXMAX_HkLoaded"), nullptr);
+  EXPECT_EQ(GetPropW(other_browser.hwnd(), L"KXMAX_FFClient"), comm_.comm_window());
+  EXPECT_TRUE(wait_for("onkxagentversion"));
+  comm_.destroy_window();
+}
+
+// The class is there while any communication window of the module is, and is registered again
+// for the next one.
+TEST_F(CommWindowTest, TheClassGoesWithTheLastWindowAndComesBackWithTheNext) {
+  const auto class_registered = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    return GetClassInfoExW(tracecore::this_module(), L"KX_LocalAgentFF", &wc) != 0;
+  };
+  browser_window_t other_browser;
+  recording_comm_t other;
+  ASSERT_TRUE(other.createwindow(other_browser.hwnd()));
+  ASSERT_TRUE(kxagent::pump_until([&] { return other.called("onkxagentversion"); }, 10000));
+
+  comm_.destroy_window();
+  EXPECT_TRUE(class_registered()) << "another window of the class lives";
+  SendMessageW(other.comm_window(), registered(kxmsg::fbiconmenu_command), 0, 29001);
+  EXPECT_TRUE(other.called("onaddprofile")) << "and still works";
+
+  other.destroy_window();
+  EXPECT_FALSE(class_registered()) << "the last window took the class with it";
+
+  comm_.calls.clear();
+  ASSERT_TRUE(comm_.createwindow(browser_.hwnd()));
+  EXPECT_TRUE(class_registered());
+  EXPECT_TRUE(wait_for("onkxagentversion"));
+}
+
 TEST_F(CommWindowTest, NoticesReachTheirSlotsWithTheirDecodedPayload) {
   kxmessages::notice_requestaborted_t aborted;
   aborted.requestID = 0x51;
