@@ -490,6 +490,35 @@ TEST_F(CommWindowTest, CallGateSendsOneCallPerDocumentAndTheAgentAnswers) {
   EXPECT_EQ(registry.table.size(), 1u);
 }
 
+// Two browser windows, each with its communication window, announced to one agent: each gets the
+// answer to its own request, also the one announced first.
+TEST_F(CommWindowTest, TwoBrowserWindowsEachGetTheAnswerToTheirOwnRequest) {
+  browser_window_t second_browser;
+  recording_comm_t second;
+  ASSERT_TRUE(second.createwindow(second_browser.hwnd()));
+  ASSERT_TRUE(kxagent::pump_until([&] { return second.called("onkxagentversion"); }, 10000));
+
+  struct client_t {
+    recording_comm_t& comm;
+    HWND browser;
+    std::uint32_t docid;
+  };
+  const client_t clients[] = {{comm_, browser_.hwnd(), 0x101}, {second, second_browser.hwnd(), 0x202}};
+  registry_t registry;
+  for (const client_t& c : clients) {
+    kxmessages::block_filldata_request_t ask;
+    ask.callheader.targetwnd = ask.callheader.activewnd = static_cast<std::int32_t>(id(c.browser));
+    ask.manifestprofileID.manifestfilename = u"idv::login.kxm";
+    ask.manifestprofileID.profileindex = 1;
+    ASSERT_TRUE(call_kxagent(registry, c.docid, 3, ask));
+  }
+  EXPECT_TRUE(kxagent::pump_until([&] { return comm_.called("onsenddata") && second.called("onsenddata"); }, 10000));
+  for (const client_t& c : clients) {
+    EXPECT_EQ(std::count(c.comm.calls.begin(), c.comm.calls.end(), "onsenddata"), 1) << c.docid;
+    EXPECT_EQ(c.comm.senddata.requestID, static_cast<std::int32_t>(c.docid));
+  }
+}
+
 TEST_F(CommWindowTest, UnknownManifestIsAnsweredWithRequestAborted) {
   registry_t registry;
   kxmessages::block_filldata_request_t ask;

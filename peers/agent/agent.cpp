@@ -1,8 +1,9 @@
 // The agent stand-in: a process with the agent's window ("Kestrix Desk Agent"), its server channel
 // (mutex, events, the 4096-byte buffer), a manifest store with the lookup cache over it, and a demo
 // vault. It serves the component's server calls, announces its version to each communication window
-// that tells it where replies go, answers fill-in data requests from the vault, and delivers any
-// notice or action request a test asks for. Everything it receives goes to a JSON-lines log.
+// that tells it where replies go, answers fill-in data requests from the vault (each client, that
+// is each browser window, at its own reply window), and delivers any notice or action request a
+// test asks for. Everything it receives goes to a JSON-lines log.
 //
 //   kxagent.exe [--store DIR] [--log FILE] [--vault FILE] [--version HEX] [--no-fingers]
 //   kxagent.exe --stop        asks the running agent to quit and waits for it
@@ -343,6 +344,10 @@ class agent_t {
   void command(std::uint32_t cmd, std::span<const std::uint8_t> data);
   // After the store changed: "cacheupdated" to every component that told us where replies go.
   void announce_cache_update();
+  // Keeps |window| as the reply window of a client in process |pid| (block 6).
+  void keep_reply_window(HWND window, std::uint32_t pid);
+  // Where the answer to a request of process |pid| for the browser window |targetwnd| goes.
+  HWND reply_window_for(std::uint32_t pid, std::int32_t targetwnd);
 
   template <class M>
   void queue_notice(HWND reply_to, const M& message) {
@@ -363,9 +368,14 @@ class agent_t {
   std::atomic<bool> noack_{false};
   std::atomic<bool> hold_{false};  // deliveries are kept until released
   std::atomic<bool> die_{false};
-  std::atomic<HWND> reply_window_{nullptr};
+  // Every window announced with block 6 and the process that announced it, the latest last: one
+  // per client (browser window), so that each gets the answers to its own requests.
+  struct reply_window_t {
+    HWND window;
+    std::uint32_t pid;
+  };
   std::mutex replies_lock_;
-  std::vector<HWND> reply_windows_;  // every window announced with block 6
+  std::vector<reply_window_t> reply_windows_;
 
   HWND window_ = nullptr;
   UINT probe_ = 0;
@@ -518,11 +528,15 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
   serialization::fake_memblock_t block(payload->data(), static_cast<std::uint32_t>(payload->size()));
   // The stand-in has no dialogs for training, editing or password changes: it ends such a request
   // at once, so that the component's page is free for the next one.
+  auto answer_to = [&](const kxmessages::callheader_t& header) {
+    HWND reply = reply_window_for(r.pid, header.targetwnd);
+    entry["reply_to"] = u32_of(reply);
+    return reply;
+  };
   auto end_request = [&](const kxmessages::callheader_t& header) {
     kxmessages::notice_requestaborted_t done;
     done.requestID = header.requestID;
-    HWND reply = reply_window_.load();
-    queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(header.targetwnd)), done);
+    queue_notice(answer_to(header), done);
     entry["answer"] = "NOTICE::requestaborted";
   };
   auto decode = [&](auto message) {
@@ -539,15 +553,10 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
       if (vault_.find(m.manifestprofileID.manifestfilename, m.manifestprofileID.profileindex, stored,
                       m.manifestprofileID.currentformindex, answer.datatofillin)) {
         answer.manifestasstring = tracecore::to_utf16(stored);
-        HWND reply = reply_window_.load();
-        queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(m.callheader.targetwnd)), answer);
+        queue_notice(answer_to(m.callheader), answer);
         entry["answer"] = "NOTICE::senddata";
       } else {
-        kxmessages::notice_requestaborted_t aborted;
-        aborted.requestID = m.callheader.requestID;
-        HWND reply = reply_window_.load();
-        queue_notice(reply ? reply : hwnd_of(static_cast<std::uint32_t>(m.callheader.targetwnd)), aborted);
-        entry["answer"] = "NOTICE::requestaborted";
+        end_request(m.callheader);
       }
       break;
     }
@@ -567,12 +576,7 @@ void agent_t::handle_block(const ffipc::block_record_t& r) {
     case kxmessages::block_replyto: {
       const auto m = decode(kxmessages::block_replyto_t{});
       HWND reply = hwnd_of(static_cast<std::uint32_t>(m.replytowindow));
-      reply_window_.store(reply);
-      {
-        std::lock_guard<std::mutex> g(replies_lock_);
-        if (std::find(reply_windows_.begin(), reply_windows_.end(), reply) == reply_windows_.end())
-          reply_windows_.push_back(reply);
-      }
+      keep_reply_window(reply, r.pid);
       kxmessages::notice_kxaversion_t version;
       version.version = static_cast<std::int32_t>(version_.load());
       queue_notice(reply, version);
@@ -596,12 +600,34 @@ void agent_t::queue(delivery_t d) {
   if (!hold_.load()) PostMessageW(window_, kRunDeliveries, 0, 0);
 }
 
+void agent_t::keep_reply_window(HWND window, std::uint32_t pid) {
+  std::lock_guard<std::mutex> g(replies_lock_);
+  std::erase_if(reply_windows_, [&](const reply_window_t& w) { return w.window == window || !IsWindow(w.window); });
+  reply_windows_.push_back({window, pid});
+}
+
+// The request's own browser window when a client announced it; otherwise the window the
+// requesting process announced last; otherwise the last one announced; otherwise the target window
+// as the request gives it.
+HWND agent_t::reply_window_for(std::uint32_t pid, std::int32_t targetwnd) {
+  const HWND target = hwnd_of(static_cast<std::uint32_t>(targetwnd));
+  std::lock_guard<std::mutex> g(replies_lock_);
+  std::erase_if(reply_windows_, [](const reply_window_t& w) { return !IsWindow(w.window); });
+  if (target && std::any_of(reply_windows_.begin(), reply_windows_.end(),
+                            [&](const reply_window_t& w) { return w.window == target; }))
+    return target;
+  const auto of_client = std::find_if(reply_windows_.rbegin(), reply_windows_.rend(),
+                                      [&](const reply_window_t& w) { return w.pid == pid; });
+  if (of_client != reply_windows_.rend()) return of_client->window;
+  return reply_windows_.empty() ? target : reply_windows_.back().window;
+}
+
 void agent_t::announce_cache_update() {
   std::vector<HWND> windows;
   {
     std::lock_guard<std::mutex> g(replies_lock_);
-    std::erase_if(reply_windows_, [](HWND w) { return !IsWindow(w); });
-    windows = reply_windows_;
+    std::erase_if(reply_windows_, [](const reply_window_t& w) { return !IsWindow(w.window); });
+    for (const reply_window_t& w : reply_windows_) windows.push_back(w.window);
   }
   for (HWND w : windows) {
     delivery_t d;
