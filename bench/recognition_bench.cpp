@@ -72,6 +72,14 @@ fixture_t& fixture() {
   return f;
 }
 
+// The 20 manifest files of the fixture, parsed.
+std::vector<Manifest> fixture_manifests(const fixture_t& f) {
+  std::vector<Manifest> manifests(kManifests);
+  for (int i = 0; i < kManifests; ++i)
+    loadM_properly((f.dir / ("form" + std::to_string(i) + ".kxm")).u16string(), manifests[static_cast<std::size_t>(i)]);
+  return manifests;
+}
+
 void BM_RecognizeToCachedState(benchmark::State& state) {
   fixture_t& f = fixture();
   kxext::CPageStateCache cache;
@@ -109,10 +117,7 @@ BENCHMARK(BM_RecognizeOnAnotherHostOfTheSite)->Unit(benchmark::kMicrosecond);
 // The URL checks alone of the 20 forms at domain strength (registrable domains from the compiled-in
 // Public Suffix List).
 void BM_DomainStrengthUrlChecks(benchmark::State& state) {
-  fixture_t& f = fixture();
-  std::vector<Manifest> manifests(kManifests);
-  for (int i = 0; i < kManifests; ++i)
-    loadM_properly((f.dir / ("form" + std::to_string(i) + ".kxm")).u16string(), manifests[static_cast<std::size_t>(i)]);
+  const std::vector<Manifest> manifests = fixture_manifests(fixture());
   const std::u16string url = u"https://login.example.test/account";
   for (auto _ : state) {
     int matched = 0;
@@ -214,9 +219,7 @@ BENCHMARK(BM_EnumerateForRecognition)->Unit(benchmark::kMicrosecond);
 // Part 3: matching the 20 forms against the enumerated controls.
 void BM_MatchForms(benchmark::State& state) {
   fixture_t& f = fixture();
-  std::vector<Manifest> manifests(kManifests);
-  for (int i = 0; i < kManifests; ++i)
-    loadM_properly((f.dir / ("form" + std::to_string(i) + ".kxm")).u16string(), manifests[static_cast<std::size_t>(i)]);
+  const std::vector<Manifest> manifests = fixture_manifests(f);
   ffcontrols controls;
   controls.build(f.page->document());
   std::vector<const ffcontrol_record*> records;

@@ -23,17 +23,43 @@ std::u16string form_url(const ManifestForm& form) {
   return parsed.status == 0 ? std::u16string() : parsed.text;
 }
 
-// The top-left corner of the element's document, in the same coordinates as its controls.
-bool document_origin(nsIDOMHTMLElement* element, dom_rect_t& origin) {
-  nsCOMPtr<nsIDOMDocument> document;
+// The top-left corner of a document's root element, in the coordinates of its controls.
+bool document_origin(nsIDOMDocument* document, dom_rect_t& origin) {
   nsCOMPtr<nsIDOMElement> root;
-  if (!element || element->GetOwnerDocument(getter_AddRefs(document)) != NS_OK || !document ||
-      document->GetDocumentElement(getter_AddRefs(root)) != NS_OK || !root)
-    return false;
+  if (!document || document->GetDocumentElement(getter_AddRefs(root)) != NS_OK || !root) return false;
   return CDOMNSElementImpl::getBoundingClientRect(root, origin) == NS_OK;
 }
 
-refusal_t control_refusal(const ffcontrol& c, const std::string& site) {
+// The origins of the documents the controls of one page belong to, each read once.
+class document_origins_t {
+ public:
+  // False when the element's document or its origin cannot be read.
+  bool of(nsIDOMHTMLElement* element, dom_rect_t& origin) {
+    nsCOMPtr<nsIDOMDocument> document;
+    if (!element || element->GetOwnerDocument(getter_AddRefs(document)) != NS_OK || !document) return false;
+    nsCOMPtr<nsISupports> identity = do_QueryInterface(document);
+    for (const entry_t& e : entries_)
+      if (e.document == identity) {
+        origin = e.origin;
+        return e.known;
+      }
+    entry_t e{identity, {}, false};
+    e.known = document_origin(document, e.origin);
+    entries_.push_back(e);
+    origin = e.origin;
+    return e.known;
+  }
+
+ private:
+  struct entry_t {
+    nsCOMPtr<nsISupports> document;
+    dom_rect_t origin;
+    bool known;
+  };
+  std::vector<entry_t> entries_;  // a page has a handful of documents
+};
+
+refusal_t control_refusal(const ffcontrol& c, const std::string& site, document_origins_t& origins) {
   if (c.in_frame) {
     if (site.empty() || manifest::siteOfUrl(tracecore::to_utf16(c.parent)) != site) return refusal_t::foreign_frame;
     if (!c.frame_shown) return refusal_t::hidden_frame;
@@ -43,7 +69,7 @@ refusal_t control_refusal(const ffcontrol& c, const std::string& site) {
   if (r.right <= r.left || r.bottom <= r.top) return refusal_t::hidden;
   // A decoy pushed off to the left or above; anything right of or below the view can be scrolled to.
   dom_rect_t origin;
-  if (document_origin(c.element, origin) && (r.right <= origin.left || r.bottom <= origin.top))
+  if (origins.of(c.element, origin) && (r.right <= origin.left || r.bottom <= origin.top))
     return refusal_t::outside_document;
   return refusal_t::none;
 }
@@ -140,8 +166,9 @@ std::vector<std::size_t> fill_order(const ffcontrols& controls, const std::strin
                                     std::vector<std::pair<std::size_t, refusal_t>>* refused) {
   std::vector<std::size_t> top, frames;
   const std::vector<ffcontrol>& list = controls.list();
+  document_origins_t origins;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const refusal_t why = control_refusal(list[i], site);
+    const refusal_t why = control_refusal(list[i], site, origins);
     if (why != refusal_t::none) {
       if (refused) refused->emplace_back(i, why);
       continue;
@@ -154,15 +181,24 @@ std::vector<std::size_t> fill_order(const ffcontrols& controls, const std::strin
 
 bool fill_running() { return g_filling; }
 
+namespace {
+
+// The page checks every fill starts with; false (with |result| refused and traced) when the fill
+// must not go on.
+bool may_fill(const fill_scope_t& scope, const fill_target_t& target, const ManifestForm* form, fill_result_t& result) {
+  result.refused = scope.entered() ? check_document(target, form) : refusal_t::fill_running;
+  if (result.refused == refusal_t::none) return true;
+  trace_refusal(result.refused);
+  return false;
+}
+
+}  // namespace
+
 fill_result_t fill(const fill_target_t& target, const ManifestForm* form, const fffilldata& data) {
   KXSCOPE("fillguard::fill");
   fill_result_t result;
   const fill_scope_t scope;
-  result.refused = scope.entered() ? check_document(target, form) : refusal_t::fill_running;
-  if (result.refused != refusal_t::none) {
-    trace_refusal(result.refused);
-    return result;
-  }
+  if (!may_fill(scope, target, form, result)) return result;
   ffcontrols controls;
   controls.build(target.document);
   std::vector<std::pair<std::size_t, refusal_t>> refused;
@@ -182,11 +218,7 @@ fill_result_t change_password(const fill_target_t& target, const fffilldata& dat
   KXSCOPE("fillguard::change_password");
   fill_result_t result;
   const fill_scope_t scope;
-  result.refused = scope.entered() ? check_document(target, nullptr) : refusal_t::fill_running;
-  if (result.refused != refusal_t::none) {
-    trace_refusal(result.refused);
-    return result;
-  }
+  if (!may_fill(scope, target, nullptr, result)) return result;
   ffcontrols controls;
   controls.build(target.document);
   std::vector<std::pair<std::size_t, refusal_t>> refused;

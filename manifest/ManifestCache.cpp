@@ -1,24 +1,15 @@
 #include "manifest/ManifestCache.h"
 
 #include "manifest/ManifestReader.h"
-#include "tracecore/utf.h"
 
 namespace manifest {
 namespace {
-
-std::filesystem::path pathOf(const std::u16string& name) {
-#if defined(_WIN32)
-  return std::filesystem::path(std::wstring(name.begin(), name.end()));
-#else
-  return std::filesystem::path(tracecore::to_utf8(name));
-#endif
-}
 
 // The file's size and modification time; false when it cannot be read.
 bool stamp(std::u16string_view fileName, std::uintmax_t& size, std::filesystem::file_time_type& modified) {
   std::u16string name;
   resolveAlienName(fileName, name);
-  const std::filesystem::path path = pathOf(name);
+  const std::filesystem::path path = toPath(name);
   std::error_code ec;
   size = std::filesystem::file_size(path, ec);
   if (ec) return false;

@@ -418,6 +418,8 @@ class ManifestReader {
   std::size_t elements_ = 0;
 };
 
+}  // namespace
+
 std::filesystem::path toPath(const std::u16string& name) {
 #if defined(_WIN32)
   return std::filesystem::path(std::wstring(name.begin(), name.end()));
@@ -425,8 +427,6 @@ std::filesystem::path toPath(const std::u16string& name) {
   return std::filesystem::path(tracecore::to_utf8(name));
 #endif
 }
-
-}  // namespace
 
 void parseManifest(const char* data, std::size_t size, Manifest& m, bool alien) {
   m = Manifest();

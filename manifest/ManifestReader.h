@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,9 @@ void parseManifest(const char* data, std::size_t size, Manifest& m, bool alien =
 // Loads a file; a name beginning with "alien|" opens the rest and marks the manifest alien.
 // Throws errors::fileload_error (1 missing file, 2 unreadable) and the parse errors.
 void loadManifestFile(std::u16string_view fileName, Manifest& m);
+
+// The file system path of a manifest file name (UTF-16; the platform's own form).
+std::filesystem::path toPath(const std::u16string& name);
 
 // Splits the "alien|" prefix off |fileName|; true when it was there.
 bool resolveAlienName(std::u16string_view fileName, std::u16string& path);
