@@ -10,6 +10,7 @@
 
 #include "agentcomm/window/AgentCalls.h"
 #include "environment/Branding.h"
+#include "include_extension/AgentRequests.h"
 #include "environment/LookupCache.h"
 #include "environment/Paths.h"
 #include "environment/Settings.h"
@@ -96,15 +97,6 @@ const kxext::recognition_sources_t& machine_sources() {
 // Switching a setting off: "-1" through the settings write with its flag set.
 void switch_off(const wchar_t* key) { kxsettings::settings().set(key, L"-1", true); }
 
-// The values go from the notice to the page as UTF-16; the copies are wiped when they go.
-fffilldata filldata_of(const kxmessages::filldata_t& data) {
-  fffilldata out;
-  out.submitprofile = data.submitprofile;
-  for (const kxmessages::profileitem_t& item : data.profileitems)
-    out.profileitems.push_back({item.dbname, item.memid, tracecore::secret_u16_t(std::u16string_view(item.value))});
-  return out;
-}
-
 RECT rect_of(const dom_rect_t& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 // The rectangle of the control the icon points at (kxext::attach_control); |field| gets its element.
@@ -138,7 +130,7 @@ class pending_gate_t final : public ffagent_window::operation_registry_i {
  public:
   pending_gate_t(kxext::CRequestTable& table, const Manifest& manifest, nsIDOMDocument* document, std::u16string url)
       : table_(table), manifest_(manifest), document_(do_QueryInterface(document)), url_(std::move(url)) {}
-  bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) override {
+  bool try_begin(kxext::document_id_t docid, std::int32_t operation, std::int32_t& current) override {
     kxext::PendingRequest request;
     request.currentoperation = operation;
     request.manifest = manifest_;
@@ -146,7 +138,7 @@ class pending_gate_t final : public ffagent_window::operation_registry_i {
     request.url = url_;
     return table_.try_insert(docid, request, current);
   }
-  void cancel(std::uint32_t docid) override { table_.remove(docid); }
+  void cancel(kxext::document_id_t docid) override { table_.remove(docid); }
 
  private:
   kxext::CRequestTable& table_;
@@ -572,11 +564,7 @@ std::optional<Manifest> CExtensionImpl::selectedManifest(const PageState& state)
 }
 
 bool CExtensionImpl::requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile) {
-  kxmessages::block_filldata_request_t ask;
-  ask.callheader = callHeader();
-  ask.manifestprofileID.manifestfilename = kxext::agent_manifest_name(manifest);
-  ask.manifestprofileID.currentformindex = manifest.slot;
-  ask.manifestprofileID.profileindex = profile;
+  kxmessages::block_filldata_request_t ask = kxext::requests::fill_in_request(callHeader(), manifest, profile);
   return callAgent(document, kxext::op_preparefillindata, ask, manifest);
 }
 
@@ -603,55 +591,34 @@ bool CExtensionImpl::startTraining(bool passwordRequired) {
         manifest::createmanifest_from_controls(top, controls, strings, m);
       });
 
+  bool sent = false;
   if (plan.kind == kxext::training_plan_t::changepassword) {
-    kxmessages::block_domain_manifests_t request;
-    request.callheader = callHeader();
-    request.domainmanifestnames = plan.domainmanifestnames;
-    const bool sent = callAgent(doc, kxext::op_changepassword, request, Manifest());
-    if (sent) KXTRACE("done");
-    return sent;
+    kxmessages::block_domain_manifests_t request = kxext::requests::change_password_request(callHeader(), plan);
+    sent = callAgent(doc, kxext::op_changepassword, request, Manifest());
+  } else if (plan.kind == kxext::training_plan_t::createmanifest) {
+    kxmessages::block_newmanifest_t request = kxext::requests::new_manifest_request(callHeader(), plan);
+    sent = callAgent(doc, kxext::op_createmani, request, plan.manifest);
   }
-  if (plan.kind != kxext::training_plan_t::createmanifest) return false;
-  kxmessages::block_newmanifest_t request;
-  request.callheader = callHeader();
-  request.domainmanifestnames = plan.domainmanifestnames;
-  request.newmanifestasstring = plan.xml;
-  const bool sent = callAgent(doc, kxext::op_createmani, request, plan.manifest);
   if (sent) KXTRACE("done");
   return sent;
 }
 
-bool CExtensionImpl::sendModifyRequest(std::int32_t operation, bool& recognized) {
+bool CExtensionImpl::sendModifyRequest(kxext::requests::modify_op_t op, bool& recognized) {
   recognized = false;
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   if (!doc) {
     KXERROR("null document");
     return false;
   }
+  // Editing asks the page question the menu asks; training reads the cached state.
   PageState state;
-  if (operation == 1) {
-    if (!getPageState(state)) return false;
-    recognized = state.recognized_count() > 0;
-    if (!recognized) {
-      KXTRACE("page is not recognized anymore");
-      return false;
-    }
-  } else {
-    if (!thepage_is_trained()) {
-      KXERROR("null page state");
-      return false;
-    }
-    recognized = true;
-    getPageState(state);
-  }
+  const bool cached = op == kxext::requests::modify_op_t::edit_profile ? thepage_is_trained() && getPageState(state)
+                                                                        : getPageState(state);
+  recognized = kxext::requests::may_modify(op, cached ? &state : nullptr);
+  if (!recognized) return false;
   const std::optional<Manifest> selected = selectedManifest(state);
   if (!selected) return false;
-  kxmessages::block_profile_operation_t request;
-  request.callheader = callHeader();
-  request.operation = operation;
-  request.manifestprofileID.manifestfilename = kxext::agent_manifest_name(*selected);
-  request.manifestprofileID.currentformindex = selected->slot;
-  request.manifestprofileID.profileindex = -1;
+  kxmessages::block_profile_operation_t request = kxext::requests::modify_request(callHeader(), op, *selected);
   return callAgent(doc, kxext::op_modifyprof, request, *selected);
 }
 
@@ -690,7 +657,7 @@ void CExtensionImpl::onfillin(kxmessages::fillin_reply_context_t& reply) {
 void CExtensionImpl::onrequestaborted(const kxmessages::notice_requestaborted_t& n) {
   KXSCOPE("KXIntrn::onrequestaborted");
   KXTRACE("v_.requestID = %08x", static_cast<unsigned>(n.requestID));
-  m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+  m_requests.remove(kxext::document_id_t::of_request(n.requestID));
 }
 
 namespace {
@@ -720,36 +687,11 @@ void CExtensionImpl::onhighlight(const kxmessages::notice_highlight_t& n) {
     return;
   }
   kxext::PendingRequest pending;
-  if (!m_requests.match(doc, n.requestID, pending)) return;
-
-  const ManifestForm* form = nullptr;
-  const ManifestField* field = nullptr;
-  for (const ManifestForm& f : pending.manifest.forms) {
-    for (const ManifestField& candidate : f.fields)
-      if (candidate.accid == n.accID) field = &candidate;
-    if (field) {
-      form = &f;
-      break;
-    }
-  }
-  if (!field) {
-    KXERROR("field not found by accid");
-    return;
-  }
+  if (!m_requests.match(doc, kxext::document_id_t::of_request(n.requestID), pending)) return;
   ffcontrols controls;
   controls.build(doc);
-  if (controls.list().empty()) {
-    KXERROR("no field in doc");
-    return;
-  }
-  const std::vector<std::string> names = manifest::splitNames(form->detection.names);
-  RECT control{};
-  for (const ffcontrol& c : controls.list()) {
-    if (manifest::controlMatchesField(c, controls.strings(), *field, names)) {
-      control = rect_of(c.getRect());
-      break;
-    }
-  }
+  const ffcontrol* target = kxext::requests::highlight_control(pending.manifest, n.accID, controls);
+  RECT control = target ? rect_of(target->getRect()) : RECT{};
   if (IsRectEmpty(&control)) return;
 
   nsCOMPtr<nsIDOMWindow> window;
@@ -803,57 +745,19 @@ void CExtensionImpl::onsenddata(const kxmessages::notice_senddata_t& n) {
 
 void CExtensionImpl::senddata(const kxmessages::notice_senddata_t& n) {
   KXSCOPE("KXIntrn::onsenddata");
+  const kxext::document_id_t requested = kxext::document_id_t::of_request(n.requestID);
   nsCOMPtr<nsIDOMDocument> doc = getActiveDocument();
   if (!doc) {
-    m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+    m_requests.remove(requested);
     KXERROR("null document");
     return;
   }
-  KXTRACE("pcurrentdocument = %p, v_.requestID = %x", static_cast<void*>(doc.get()), static_cast<unsigned>(n.requestID));
+  KXTRACE("pcurrentdocument = %p, v_.requestID = %x", static_cast<void*>(doc.get()), requested.value());
   kxext::PendingRequest pending;
-  if (!m_requests.match(doc, n.requestID, pending)) return;
+  if (!m_requests.match(doc, requested, pending)) return;
   KXTRACE("currentoperation.is = %d", static_cast<int>(pending.currentoperation));
-
-  const bool changepassword = pending.currentoperation == kxext::op_changepassword;
-  Manifest manifest;
-  bool fill = true;
-  if (!changepassword) {
-    if (n.manifestasstring.empty()) {
-      manifest = pending.manifest;
-    } else if (loadM_properlyS(pending.manifest.filePath, tracecore::to_utf8(n.manifestasstring), manifest)) {
-      manifest.slot = 0;
-    } else {
-      fill = false;
-    }
-  }
-  if (fill && !pending.document) {
-    KXERROR("'`I04`'fill refused: no requesting document");
-    fill = false;
-  }
-  if (fill) {
-    fillguard::fill_target_t target;
-    target.document = doc;
-    target.requested_document = pending.document;
-    target.url = getURL(doc);
-    target.requested_url = pending.url;
-    // The page must still be what the request was made for: the recognised form's URL check first,
-    // then the fill's own checks over the form the agent sent.
-    const ManifestForm* asked = pending.manifest.findForm(pending.manifest.slot);
-    const fillguard::refusal_t refused = fillguard::check_document(target, asked);
-    if (refused != fillguard::refusal_t::none) {
-      KXTRACE("'`I04`'fill refused: %s", fillguard::refusal_name(refused));
-    } else {
-      const fffilldata data = filldata_of(n.datatofillin);
-      if (changepassword) {
-        fillguard::change_password(target, data);
-      } else {
-        const ManifestForm* form = manifest.findForm(manifest.slot);
-        if (!form && !manifest.forms.empty()) form = &manifest.forms.front();
-        fillguard::fill(target, form, data);
-      }
-    }
-  }
-  m_requests.remove(static_cast<std::uint32_t>(n.requestID));
+  kxext::requests::use_answer(pending, n, {doc, getURL(doc)});
+  m_requests.remove(requested);
 }
 
 void CExtensionImpl::onchecklogon(kxmessages::checklogon_reply_context_t& reply) {
@@ -877,7 +781,7 @@ void CExtensionImpl::onstarttraining() {
     return;
   }
   bool recognized = false;
-  sendModifyRequest(1, recognized);
+  sendModifyRequest(kxext::requests::modify_op_t::add_profile, recognized);
   if (!recognized) startTraining(false);
   KXTRACE("done");
 }
@@ -908,7 +812,7 @@ void CExtensionImpl::oneditprofile() {
     return;
   }
   bool recognized = false;
-  sendModifyRequest(3, recognized);
+  sendModifyRequest(kxext::requests::modify_op_t::edit_profile, recognized);
   KXTRACE("done");
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agentcomm/window/ffcomm.h"
+#include "include_extension/AgentRequests.h"
 #include "include_extension/Controls.h"
 #include "include_extension/PageState.h"
 #include "include_extension/QuickLinks.h"
@@ -115,8 +116,8 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   // Shows the icon as activation decides it, or hides it.
   void showFeedback(const ffcontrols* controls = nullptr);
   bool startTraining(bool passwordRequired);
-  // The modify request of a recognised page (operation 1 from training, 3 from editing).
-  bool sendModifyRequest(std::int32_t operation, bool& recognized);
+  // The profile operation on a recognised page (from training or from editing).
+  bool sendModifyRequest(kxext::requests::modify_op_t op, bool& recognized);
   std::optional<Manifest> selectedManifest(const kxext::PageState& state);
   // Asks the agent for the fill-in data of |manifest| with |profile|; false when the gate refused.
   bool requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile);

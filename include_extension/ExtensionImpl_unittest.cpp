@@ -214,9 +214,9 @@ TEST_F(LogonRoad, NoticeForAnotherDocumentIsRefused) {
   start_agent();
   initialize();
   auto page = open("login");
-  const std::uint32_t id = kxext::get_assoc(page->document(), false);
+  const kxext::document_id_t id = kxext::get_assoc(page->document(), false);
   kxmessages::notice_senddata_t data;
-  data.requestID = static_cast<std::int32_t>(id + 1);
+  data.requestID = id.request_id() + 1;
   data.datatofillin.submitprofile = 1;
   data.datatofillin.profileitems.push_back({0, 0, u"User", u"intruder", "{c5374dca-d084-4cfd-a892-fe98160e5e19}", -1});
   send_notice(data);
@@ -300,7 +300,7 @@ TEST_F(LogonRoad, HighlightSendsTheVisiblePartOfTheField) {
   for (const ManifestField& f : m.forms[0].fields)
     if (f.password) password = f.fieldId;
   kxmessages::notice_highlight_t n;
-  n.requestID = static_cast<std::int32_t>(kxext::get_assoc(page->document(), false));
+  n.requestID = kxext::get_assoc(page->document(), false).request_id();
   n.accID = password;
   n.highlightagent = 7;
   component_->onhighlight(n);

@@ -125,6 +125,7 @@ const char* refusal_name(refusal_t reason) {
     case refusal_t::hidden_frame: return "hidden frame";
     case refusal_t::password_count: return "not two or three visible password fields";
     case refusal_t::fill_running: return "another fill is running";
+    case refusal_t::bad_answer: return "the answer's manifest does not read";
   }
   return "?";
 }

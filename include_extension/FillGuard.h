@@ -37,6 +37,7 @@ enum class refusal_t {
   hidden_frame,      // the control's frame element has no size
   password_count,    // a password change needs two or three visible password fields
   fill_running,      // another fill is still writing (a page script gave the thread to another answer)
+  bad_answer,        // the agent's answer brings a manifest that does not read
 };
 const char* refusal_name(refusal_t reason);
 

@@ -16,22 +16,22 @@ tick_source_t default_tick_source() {
   return [] { return static_cast<std::uint32_t>(kx_tick_count()); };
 }
 
-std::uint32_t new_document_id(const tick_source_t& tick) {
+document_id_t new_document_id(const tick_source_t& tick) {
   std::uint32_t id = tick();
   if (id == 0) id = tick();
-  return id != 0 ? id : kFallbackDocId;
+  return id != 0 ? document_id_t(id) : kFallbackDocId;
 }
 
-std::string document_id_text(std::uint32_t id) {
+std::string document_id_text(document_id_t id) {
   char text[16];
-  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(id));
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(id.value()));
   return text;
 }
 
 namespace {
 
-// The attribute read as hexadecimal; anything that does not read is 0.
-std::uint32_t parse_document_id(const std::string& text) {
+// The attribute read as hexadecimal; anything that does not read is no ID.
+document_id_t parse_document_id(const std::string& text) {
   std::uint32_t id = 0;
   std::size_t digits = 0;
   for (char c : text) {
@@ -40,21 +40,21 @@ std::uint32_t parse_document_id(const std::string& text) {
     else if (c >= 'a' && c <= 'f') v = static_cast<unsigned>(c - 'a' + 10);
     else if (c >= 'A' && c <= 'F') v = static_cast<unsigned>(c - 'A' + 10);
     else break;
-    if (++digits > 8) return 0;
+    if (++digits > 8) return {};
     id = (id << 4) | v;
   }
-  return id;
+  return document_id_t(id);
 }
 
 }  // namespace
 
-std::uint32_t get_assoc(nsIDOMDocument* document, bool trace) {
+document_id_t get_assoc(nsIDOMDocument* document, bool trace) {
   if (!document) {
     KXERROR("get_assoc docID null document");
-    return 0;
+    return {};
   }
-  const std::uint32_t id = parse_document_id(GetDocAttr(document, kDocIdAttr));
-  if (id == 0 && trace) KXTRACE("'`I0E`'Doc has no ID");
+  const document_id_t id = parse_document_id(GetDocAttr(document, kDocIdAttr));
+  if (id.empty() && trace) KXTRACE("'`I0E`'Doc has no ID");
   return id;
 }
 
@@ -63,7 +63,7 @@ bool set_docID(nsIDOMDocument* document, const tick_source_t& tick) {
     KXERROR("set_docID null document");
     return false;
   }
-  if (get_assoc(document, false) != 0) return true;
+  if (!get_assoc(document, false).empty()) return true;
   if (!SetDocAttr(document, kDocIdAttr, document_id_text(new_document_id(tick)))) {
     KXERROR("failed set_docID");
     return false;
@@ -261,10 +261,11 @@ bool expired(const PendingRequest& r, std::uint32_t now) {
 
 }  // namespace
 
-bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out, std::uint32_t now) {
-  const std::uint32_t id = get_assoc(document, true);
-  if (id == 0) return false;
-  if (id != static_cast<std::uint32_t>(requestID)) {
+bool CRequestTable::match(nsIDOMDocument* document, document_id_t requested, PendingRequest& out,
+                          std::uint32_t now) {
+  const document_id_t id = get_assoc(document, true);
+  if (id.empty()) return false;
+  if (id != requested) {
     KXTRACE("'`I04`'This is different document.");
     return false;
   }
@@ -282,17 +283,17 @@ bool CRequestTable::match(nsIDOMDocument* document, std::int32_t requestID, Pend
   return true;
 }
 
-void CRequestTable::remove(std::uint32_t requestID) {
+void CRequestTable::remove(document_id_t docid) {
   std::lock_guard<std::mutex> g(lock_);
-  map_.erase(requestID);
+  map_.erase(docid);
 }
 
 void CRequestTable::remove_for_document(nsIDOMDocument* document) {
-  const std::uint32_t id = get_assoc(document, true);
-  if (id != 0) remove(id);
+  const document_id_t id = get_assoc(document, true);
+  if (!id.empty()) remove(id);
 }
 
-bool CRequestTable::try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current,
+bool CRequestTable::try_insert(document_id_t docid, const PendingRequest& request, std::int32_t& current,
                                std::uint32_t now) {
   std::lock_guard<std::mutex> g(lock_);
   PendingRequest& entry = map_[docid];
@@ -304,7 +305,7 @@ bool CRequestTable::try_insert(std::uint32_t docid, const PendingRequest& reques
   return true;
 }
 
-std::int32_t CRequestTable::operation_of(std::uint32_t docid) const {
+std::int32_t CRequestTable::operation_of(document_id_t docid) const {
   std::lock_guard<std::mutex> g(lock_);
   auto it = map_.find(docid);
   return it == map_.end() ? op_none : it->second.currentoperation;
@@ -317,8 +318,8 @@ std::size_t CRequestTable::size() const {
 
 bool CPageStateCache::cached_state(nsIDOMDocument* document, PageState& state, bool insert) {
   KXSCOPE("CPageStateCache::cached_state");
-  const std::uint32_t id = get_assoc(document, true);
-  if (id == 0) return false;
+  const document_id_t id = get_assoc(document, true);
+  if (id.empty()) return false;
   bool found;
   {
     std::lock_guard<std::mutex> g(lock_);
@@ -332,23 +333,23 @@ bool CPageStateCache::cached_state(nsIDOMDocument* document, PageState& state, b
       if (found) state = it->second;
     }
   }
-  KXTRACE("docid = 0x%X, fInsert = %d, fRet = %d", static_cast<unsigned>(id), insert ? 1 : 0, found ? 1 : 0);
+  KXTRACE("docid = 0x%X, fInsert = %d, fRet = %d", static_cast<unsigned>(id.value()), insert ? 1 : 0, found ? 1 : 0);
   return found;
 }
 
 bool CPageStateCache::cached_erase(nsIDOMDocument* document) {
   KXSCOPE("CPageStateCache::cached_erase");
-  const std::uint32_t id = get_assoc(document, true);
+  const document_id_t id = get_assoc(document, true);
   bool erased = false;
-  if (id != 0) {
+  if (!id.empty()) {
     std::lock_guard<std::mutex> g(lock_);
     erased = map_.erase(id) != 0;
   }
-  KXTRACE("docid = 0x%X, fRet = %d", static_cast<unsigned>(id), erased ? 1 : 0);
+  KXTRACE("docid = 0x%X, fRet = %d", static_cast<unsigned>(id.value()), erased ? 1 : 0);
   return erased;
 }
 
-bool CPageStateCache::contains(std::uint32_t docid) const {
+bool CPageStateCache::contains(document_id_t docid) const {
   std::lock_guard<std::mutex> g(lock_);
   return map_.count(docid) != 0;
 }

@@ -6,7 +6,7 @@
 //   kxext::set_docID(doc);                          // "kxffagent_docid" = lower-case hex tick count
 //   kxext::PageState state;  ... recognition fills it ...
 //   cache.cached_state(doc, state, true);           // kept under the document's ID
-//   table.match(activeDoc, notice.requestID, pending);
+//   table.match(activeDoc, document_id_t::of_request(notice.requestID), pending);
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "agentcomm/DocumentId.h"
 #include "manifest/ControlRecord.h"
 #include "manifest/Manifest.h"
 #include "xpcom/nsCOMPtr.h"
@@ -29,19 +30,20 @@ namespace kxext {
 
 inline constexpr char16_t kDocIdAttr[] = u"kxffagent_docid";
 inline constexpr char16_t kWindowUriAttr[] = u"kxffagent_windowuri";
-inline constexpr std::uint32_t kFallbackDocId = 0x0BADF00D;
+using kxmessages::document_id_t;
+inline constexpr document_id_t kFallbackDocId{0x0BADF00D};
 
 // Milliseconds since the system started (the platform's tick count).
 using tick_source_t = std::function<std::uint32_t()>;
 tick_source_t default_tick_source();
 
 // A new document ID: the tick count, read once more when it is 0, else 0x0BADF00D.
-std::uint32_t new_document_id(const tick_source_t& tick);
+document_id_t new_document_id(const tick_source_t& tick);
 // The attribute text of an ID: lower-case hexadecimal, no prefix or padding.
-std::string document_id_text(std::uint32_t id);
+std::string document_id_text(document_id_t id);
 
-// The document's ID; 0 when it has none (traces "'`I0E`'Doc has no ID" with |trace|).
-std::uint32_t get_assoc(nsIDOMDocument* document, bool trace = true);
+// The document's ID; empty when it has none (traces "'`I0E`'Doc has no ID" with |trace|).
+document_id_t get_assoc(nsIDOMDocument* document, bool trace = true);
 // Gives the document an ID unless it has one; false when the document is missing or the write fails.
 bool set_docID(nsIDOMDocument* document, const tick_source_t& tick = default_tick_source());
 bool remove_docID(nsIDOMDocument* document);
@@ -169,23 +171,23 @@ class CRequestTable {
   // step, the user putting a finger on the reader; traced as "'`I04`'pending request expired".
   static constexpr std::uint32_t kPendingLifetimeMs = 180000;
 
-  // The pending request of |requestID| when it is |document|'s ID; the entry stays unless it has
-  // expired (then it goes, and there is nothing pending).
-  bool match(nsIDOMDocument* document, std::int32_t requestID, PendingRequest& out,
+  // The pending request of |requested| (the document an answer names) when it is |document|'s ID;
+  // the entry stays unless it has expired (then it goes, and there is nothing pending).
+  bool match(nsIDOMDocument* document, document_id_t requested, PendingRequest& out,
              std::uint32_t now = default_tick_source()());
-  void remove(std::uint32_t requestID);
+  void remove(document_id_t docid);
   void remove_for_document(nsIDOMDocument* document);
   // The call gate's insertion: records |request| unless the document's entry is busy, in which case
   // |current| gets the busy operation.
-  bool try_insert(std::uint32_t docid, const PendingRequest& request, std::int32_t& current,
+  bool try_insert(document_id_t docid, const PendingRequest& request, std::int32_t& current,
                   std::uint32_t now = default_tick_source()());
   // The operation pending for |docid| (op_none when free).
-  std::int32_t operation_of(std::uint32_t docid) const;
+  std::int32_t operation_of(document_id_t docid) const;
   std::size_t size() const;
 
  private:
   mutable std::mutex lock_;
-  std::map<std::uint32_t, PendingRequest> map_;
+  std::map<document_id_t, PendingRequest> map_;
 };
 
 class CPageStateCache {
@@ -194,11 +196,11 @@ class CPageStateCache {
   // the ID is present afterwards. Without: copies the cached entry into |state| when there is one.
   bool cached_state(nsIDOMDocument* document, PageState& state, bool insert);
   bool cached_erase(nsIDOMDocument* document);
-  bool contains(std::uint32_t docid) const;
+  bool contains(document_id_t docid) const;
   std::size_t size() const;
 
  private:
-  std::map<std::uint32_t, PageState> map_;
+  std::map<document_id_t, PageState> map_;
   mutable std::mutex lock_;
 };
 

@@ -12,6 +12,8 @@ namespace {
 
 using snapdom::page_t;
 
+constexpr document_id_t kDoc{0x10};
+
 std::unique_ptr<page_t> small_page(const char* url = "https://www.example.test/") {
   return page_t::from_html("<form id='f'><input id='u' type='text'><input id='p' type='password'></form>", url);
 }
@@ -21,10 +23,10 @@ std::unique_ptr<page_t> small_page(const char* url = "https://www.example.test/"
 TEST(DocumentId, ReadsLowerCaseHexAndWritesItBack) {
   auto page = small_page();
   nsIDOMDocument* doc = page->document();
-  EXPECT_EQ(0u, get_assoc(doc, false));
+  EXPECT_EQ(0u, get_assoc(doc, false).value());
 
   ASSERT_TRUE(set_docID(doc, [] { return 0x1A2Bu; }));
-  EXPECT_EQ(0x1A2Bu, get_assoc(doc));
+  EXPECT_EQ(0x1A2Bu, get_assoc(doc).value());
   EXPECT_EQ("1a2b", GetDocAttr(doc, kDocIdAttr));
 
   // A document that has its ID keeps it.
@@ -32,7 +34,7 @@ TEST(DocumentId, ReadsLowerCaseHexAndWritesItBack) {
   EXPECT_EQ("1a2b", GetDocAttr(doc, kDocIdAttr));
 
   ASSERT_TRUE(remove_docID(doc));
-  EXPECT_EQ(0u, get_assoc(doc, false));
+  EXPECT_EQ(0u, get_assoc(doc, false).value());
 }
 
 TEST(DocumentId, TickCountZeroTwiceGivesTheFallback) {
@@ -44,15 +46,15 @@ TEST(DocumentId, TickCountZeroTwiceGivesTheFallback) {
   }));
   EXPECT_EQ(2, reads);
   EXPECT_EQ("badf00d", GetDocAttr(page->document(), kDocIdAttr));
-  EXPECT_EQ(0x0BADF00Du, get_assoc(page->document()));
+  EXPECT_EQ(0x0BADF00Du, get_assoc(page->document()).value());
   // The second read is taken when the first was 0.
   reads = 0;
-  EXPECT_EQ(5u, new_document_id([&] { return reads++ == 0 ? 0u : 5u; }));
+  EXPECT_EQ(5u, new_document_id([&] { return reads++ == 0 ? 0u : 5u; }).value());
 }
 
 TEST(DocumentId, MissingDocumentAndUnreadableAttribute) {
   tracecore::testing::capture_t trace;
-  EXPECT_EQ(0u, get_assoc(nullptr));
+  EXPECT_EQ(0u, get_assoc(nullptr).value());
   EXPECT_FALSE(set_docID(nullptr));
   EXPECT_FALSE(remove_docID(nullptr));
   EXPECT_TRUE(trace.has('E', "0 get_assoc docID null document")) << trace.dump();
@@ -60,10 +62,10 @@ TEST(DocumentId, MissingDocumentAndUnreadableAttribute) {
 
   auto page = small_page();
   SetDocAttr(page->document(), kDocIdAttr, "zz");
-  EXPECT_EQ(0u, get_assoc(page->document(), true));
+  EXPECT_EQ(0u, get_assoc(page->document(), true).value());
   EXPECT_TRUE(trace.has('U', "'`I0E`'Doc has no ID")) << trace.dump();
   SetDocAttr(page->document(), kDocIdAttr, "123456789");  // more than 32 bits
-  EXPECT_EQ(0u, get_assoc(page->document(), false));
+  EXPECT_EQ(0u, get_assoc(page->document(), false).value());
 }
 
 TEST(DocumentId, FailedWriteIsReported) {
@@ -286,36 +288,56 @@ TEST(RequestTable, MatchRefusesOtherDocumentsAndUnknownRequests) {
   nsIDOMDocument* doc = page->document();
   CRequestTable table;
   PendingRequest out;
-  EXPECT_FALSE(table.match(doc, 0x10, out)) << "no ID yet";
+  EXPECT_FALSE(table.match(doc, kDoc, out)) << "no ID yet";
 
   set_docID(doc, [] { return 0x10u; });
-  EXPECT_FALSE(table.match(doc, 0x10, out));
+  EXPECT_FALSE(table.match(doc, kDoc, out));
   EXPECT_TRUE(trace.has('U', "We have nothing for this requestID.")) << trace.dump();
 
   PendingRequest fill;
   fill.currentoperation = op_preparefillindata;
   fill.manifest.filePath = u"login.kxm";
   std::int32_t current = -1;
-  ASSERT_TRUE(table.try_insert(0x10, fill, current));
+  ASSERT_TRUE(table.try_insert(kDoc, fill, current));
   EXPECT_EQ(op_none, current);
 
-  EXPECT_FALSE(table.match(doc, 0x11, out));
+  EXPECT_FALSE(table.match(doc, document_id_t(0x11), out));
   EXPECT_TRUE(trace.has('U', "'`I04`'This is different document.")) << trace.dump();
 
-  ASSERT_TRUE(table.match(doc, 0x10, out));
+  ASSERT_TRUE(table.match(doc, kDoc, out));
   EXPECT_EQ(op_preparefillindata, out.currentoperation);
   EXPECT_EQ(u"login.kxm", out.manifest.filePath);
-  EXPECT_EQ(op_preparefillindata, table.operation_of(0x10)) << "a match leaves the entry";
+  EXPECT_EQ(op_preparefillindata, table.operation_of(kDoc)) << "a match leaves the entry";
 
   // The gate: busy while pending, free again after removal.
   PendingRequest train;
   train.currentoperation = op_createmani;
-  EXPECT_FALSE(table.try_insert(0x10, train, current));
+  EXPECT_FALSE(table.try_insert(kDoc, train, current));
   EXPECT_EQ(op_preparefillindata, current);
   table.remove_for_document(doc);
-  EXPECT_TRUE(table.try_insert(0x10, train, current));
-  table.remove(0x10);
-  EXPECT_EQ(op_none, table.operation_of(0x10));
+  EXPECT_TRUE(table.try_insert(kDoc, train, current));
+  table.remove(kDoc);
+  EXPECT_EQ(op_none, table.operation_of(kDoc));
+}
+
+// The tick count passes 2^31 after 24.8 days of uptime: such an ID goes out as a negative request ID
+// and must still name its document when the answer brings it back.
+TEST(RequestTable, AnIdAboveTwoToThe31RoundTripsThroughTheRequestId) {
+  auto page = small_page();
+  nsIDOMDocument* doc = page->document();
+  ASSERT_TRUE(set_docID(doc, [] { return 0x80000010u; }));
+  EXPECT_EQ("80000010", GetDocAttr(doc, kDocIdAttr));
+  const document_id_t id = get_assoc(doc);
+  EXPECT_LT(id.request_id(), 0);
+  CRequestTable table;
+  PendingRequest fill;
+  fill.currentoperation = op_preparefillindata;
+  std::int32_t current = -1;
+  ASSERT_TRUE(table.try_insert(id, fill, current));
+  PendingRequest out;
+  EXPECT_TRUE(table.match(doc, document_id_t::of_request(id.request_id()), out));
+  table.remove(document_id_t::of_request(id.request_id()));
+  EXPECT_EQ(op_none, table.operation_of(id));
 }
 
 TEST(RequestTable, AnUnansweredRequestExpires) {
@@ -328,16 +350,16 @@ TEST(RequestTable, AnUnansweredRequestExpires) {
   fill.currentoperation = op_preparefillindata;
   std::int32_t current = -1;
   const std::uint32_t t0 = 0xFFFFF000u;  // the tick count wraps on the way
-  ASSERT_TRUE(table.try_insert(0x10, fill, current, t0));
+  ASSERT_TRUE(table.try_insert(kDoc, fill, current, t0));
   PendingRequest out;
-  EXPECT_TRUE(table.match(doc, 0x10, out, t0 + CRequestTable::kPendingLifetimeMs));
-  EXPECT_FALSE(table.try_insert(0x10, fill, current, t0 + CRequestTable::kPendingLifetimeMs)) << "still busy";
+  EXPECT_TRUE(table.match(doc, kDoc, out, t0 + CRequestTable::kPendingLifetimeMs));
+  EXPECT_FALSE(table.try_insert(kDoc, fill, current, t0 + CRequestTable::kPendingLifetimeMs)) << "still busy";
   // Past its lifetime the document is free again, and a late answer finds nothing.
-  EXPECT_TRUE(table.try_insert(0x10, fill, current, t0 + CRequestTable::kPendingLifetimeMs + 1));
+  EXPECT_TRUE(table.try_insert(kDoc, fill, current, t0 + CRequestTable::kPendingLifetimeMs + 1));
   EXPECT_TRUE(trace.has('U', "'`I04`'pending request expired: preparefillindata after 180001 ms")) << trace.dump();
   const std::uint32_t t1 = t0 + CRequestTable::kPendingLifetimeMs + 1;
-  EXPECT_FALSE(table.match(doc, 0x10, out, t1 + CRequestTable::kPendingLifetimeMs + 1));
-  EXPECT_EQ(op_none, table.operation_of(0x10));
+  EXPECT_FALSE(table.match(doc, kDoc, out, t1 + CRequestTable::kPendingLifetimeMs + 1));
+  EXPECT_EQ(op_none, table.operation_of(kDoc));
 }
 
 TEST(PageStateCache, InsertReplacesLookupCopiesEraseDrops) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "agentcomm/AgentMessages.h"
+#include "agentcomm/DocumentId.h"
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "agentcomm/transport/Transport.h"
 #include "tracecore/trace.h"
@@ -24,10 +25,10 @@ class operation_registry_i {
  public:
   // Under the owner's lock: when |docid| has no current operation, records |operation| and returns
   // true; otherwise returns false with the current one in |current|.
-  virtual bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) = 0;
+  virtual bool try_begin(kxmessages::document_id_t docid, std::int32_t operation, std::int32_t& current) = 0;
   // Under the owner's lock: forgets the operation try_begin recorded for |docid| (the call did not
   // go out).
-  virtual void cancel(std::uint32_t docid) = 0;
+  virtual void cancel(kxmessages::document_id_t docid) = 0;
 
  protected:
   ~operation_registry_i() = default;
@@ -52,14 +53,14 @@ bool send_block(const M& message) {
 // window, the agent gone during the call) is forgotten again and gives false: nothing would ever
 // answer it, and the document would stay busy.
 template <class M>
-bool call_kxagent(operation_registry_i& registry, std::uint32_t docid, std::int32_t operation, M& message) {
-  if (docid == 0) return false;
+bool call_kxagent(operation_registry_i& registry, kxmessages::document_id_t docid, std::int32_t operation, M& message) {
+  if (docid.empty()) return false;
   std::int32_t current = 0;
   if (!registry.try_begin(docid, operation, current)) {
     KXERROR("busy %s", operation_kind_name(current).c_str());
     return false;
   }
-  message.callheader.requestID = static_cast<std::int32_t>(docid);
+  message.callheader.requestID = docid.request_id();
   KXTRACE("'`I0B`'call_KXAgent for %s", operation_kind_name(operation).c_str());
   if (!send_block(message)) {
     KXERROR("'`I04`'call_KXAgent: %s did not reach the agent", operation_kind_name(operation).c_str());
