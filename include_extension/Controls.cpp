@@ -192,8 +192,8 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
     nsCOMPtr<nsIDOMElement> textbox = do_QueryInterface(node);
     nsCOMPtr<nsIDOMElement> inner;
     nsString id;
-    if (!NSOK(NSPTR(textbox)) && !CDOMDocumentXBL::getTextboxInput(document, textbox, inner) &&
-        !NSOK(textbox->GetAttribute(nsString(ES_ATTR_ID), id))) {
+    if (NSDONE(NSPTR(textbox)) && !CDOMDocumentXBL::getTextboxInput(document, textbox, inner) &&
+        NSDONE(textbox->GetAttribute(nsString(ES_ATTR_ID), id))) {
       m_esId.assign(id.view());
       nsCOMPtr<nsIDOMHTMLElement> inner_html = do_QueryInterface(inner);
       if (inner_html) element = inner_html;
@@ -213,7 +213,7 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
     }
     if (type != ctl_unknown) {
       nsCOMPtr<nsIDOMHTMLFormElement> form;
-      if (!NSOK(input->GetForm(getter_AddRefs(form)))) {
+      if (NSDONE(input->GetForm(getter_AddRefs(form)))) {
         if (!form) {
           trace_unnamed(node);
         } else {
@@ -224,24 +224,24 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
         }
       }
       nsString name, id;
-      if (!NSOK(input->GetName(name))) m_esName.assign(name.view());
+      if (NSDONE(input->GetName(name))) m_esName.assign(name.view());
       // The id of a XUL textbox read above is replaced by the inner input's id, an empty one too:
       // manifests trained on such pages carry the composed names made that way.
-      if (!NSOK(input->GetId(id))) m_esId.assign(id.view());
+      if (NSDONE(input->GetId(id))) m_esId.assign(id.view());
       if (type == ctl_check || type == ctl_radio) {
         bool checked = false;
-        if (!NSOK(input->GetChecked(&checked))) value = checked ? "1" : "0";
+        if (NSDONE(input->GetChecked(&checked))) value = checked ? "1" : "0";
       }
     }
   } else if (nsCOMPtr<nsIDOMHTMLSelectElement> select = do_QueryInterface(element)) {
     type = ctl_listbx;
     if (m_esId.empty()) {
       nsString name, id;
-      if (!NSOK(select->GetName(name))) m_esName.assign(name.view());
-      if (!NSOK(select->GetId(id))) m_esId.assign(id.view());
+      if (NSDONE(select->GetName(name))) m_esName.assign(name.view());
+      if (NSDONE(select->GetId(id))) m_esId.assign(id.view());
     }
     nsCOMPtr<nsIDOMHTMLFormElement> form;
-    if (!NSOK(select->GetForm(getter_AddRefs(form)))) {
+    if (NSDONE(select->GetForm(getter_AddRefs(form)))) {
       if (!form) {
         trace_unnamed(node);
       } else {
@@ -254,8 +254,8 @@ nsresult ffcontrol::build(nsIDOMDocument* document, nsIDOMNode* node, ffstring_t
     bool multiple = false;
     nsCOMPtr<nsIDOMHTMLOptionsCollection> opts;
     PRUint32 count = 0;
-    if (!NSOK(select->GetMultiple(&multiple)) && !multiple && !NSOK(select->GetOptions(getter_AddRefs(opts))) &&
-        !NSOK(NSPTR(opts)) && !NSOK(opts->GetLength(&count)) && count > 0) {
+    if (NSDONE(select->GetMultiple(&multiple)) && !multiple && NSDONE(select->GetOptions(getter_AddRefs(opts))) &&
+        NSDONE(NSPTR(opts)) && NSDONE(opts->GetLength(&count)) && count > 0) {
       PRInt32 selected = -1;
       NSOK(select->GetSelectedIndex(&selected));
       for (PRUint32 i = 0; i < count; ++i) {
@@ -331,7 +331,7 @@ void ffcontrols::build(nsIDOMDocument* top) {
     std::string uri;
     if (nsCOMPtr<nsIDOMHTMLDocument> html = do_QueryInterface(document)) {
       nsString url;
-      if (!NSOK(html->GetURL(url))) uri = u8(url.view());
+      if (NSDONE(html->GetURL(url))) uri = u8(url.view());
     }
     KXTRACE("'`I06`'Building for: %s", uri.c_str());
     for (const char16_t* tag : s_aesEnumTags) {

@@ -35,9 +35,9 @@ nsresult CDOMNSElementImpl::getBoundingClientRect(nsIDOMElement* element, dom_re
   nsCOMPtr<nsIDOMDocument> document;
   nsCOMPtr<nsIDOMWindow> window;
   float read = 1.0f;
-  if (!NSOK(element->GetOwnerDocument(getter_AddRefs(document))) && !NSOK(NSPTR(document)) &&
+  if (NSDONE(element->GetOwnerDocument(getter_AddRefs(document))) && NSDONE(NSPTR(document)) &&
       !GetDocumentWindow(document, window) &&
-      !NSOK(CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel(window, read)))
+      NSDONE(CDOMWindowUtilsImpl::getScreenPixelsPerCSSPixel(window, read)))
     scale = read;
 
   rect.left = truncate_to_int32(left * scale);

@@ -60,8 +60,8 @@ nsresult ffcontrols::sendValue(ffcontrol& control, const ManifestField* field, c
       NSOK(select->Focus());
       nsCOMPtr<nsIDOMHTMLOptionsCollection> options;
       PRUint32 count = 0;
-      if (!NSOK(select->GetOptions(getter_AddRefs(options))) && !NSOK(NSPTR(options)) &&
-          !NSOK(options->GetLength(&count)) && count > 0) {
+      if (NSDONE(select->GetOptions(getter_AddRefs(options))) && NSDONE(NSPTR(options)) &&
+          NSDONE(options->GetLength(&count)) && count > 0) {
         PRInt32 selected = -1;
         NSOK(select->GetSelectedIndex(&selected));
         const std::u16string_view wanted = item.value.view();
@@ -113,7 +113,7 @@ nsresult ffcontrols::send(const ManifestForm* form, const fffilldata& data) {
       }
       if (sent && (control.type == ctl_psw || control.type == ctl_edit)) {
         nsCOMPtr<nsIDOMHTMLInputElement> input = do_QueryInterface(control.element);
-        if (!NSOK(NSPTR(input))) {
+        if (NSDONE(NSPTR(input))) {
           if (control.type == ctl_psw) {
             enterTarget = input;
             passwordFilled = true;
@@ -149,8 +149,8 @@ nsresult ffcontrols::submit(nsIDOMHTMLInputElement* enterTarget) {
   std::u16string submitType;
   nsCOMPtr<nsIDOMNodeList> inputs;
   PRUint32 count = 0;
-  if (form && !NSOK(document->GetElementsByTagName(nsString(ES_TAG_INPUT), getter_AddRefs(inputs))) &&
-      !NSOK(NSPTR(inputs)) && !NSOK(inputs->GetLength(&count))) {
+  if (form && NSDONE(document->GetElementsByTagName(nsString(ES_TAG_INPUT), getter_AddRefs(inputs))) &&
+      NSDONE(NSPTR(inputs)) && NSDONE(inputs->GetLength(&count))) {
     for (PRUint32 i = 0; i < count; ++i) {
       nsCOMPtr<nsIDOMNode> node;
       if (NSOK(inputs->Item(i, getter_AddRefs(node))) || NSOK(NSPTR(node))) break;

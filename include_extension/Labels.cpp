@@ -240,7 +240,7 @@ class label_search_t {
       for (PRUint32 i = 0; i < level.count && index.usable; ++i) {
         nsCOMPtr<nsIDOMNode> child;
         nsCOMPtr<nsISupports> id;
-        index.usable = !NSOK(level.children->Item(i, getter_AddRefs(child))) && child &&
+        index.usable = NSDONE(level.children->Item(i, getter_AddRefs(child))) && child &&
                        identity_of(child, id) != nullptr;
         if (index.usable) index.at.emplace(id.get(), i);
       }
@@ -277,7 +277,7 @@ class label_search_t {
     if (iequals_nonempty(t, u"input")) {
       nsCOMPtr<nsIDOMHTMLInputElement> input = do_QueryInterface(node);
       nsString input_type;
-      const bool hidden = input && !NSOK(input->GetType(input_type)) && iequals_nonempty(input_type.view(), u"hidden");
+      const bool hidden = input && NSDONE(input->GetType(input_type)) && iequals_nonempty(input_type.view(), u"hidden");
       s = hidden ? ls_handle : ls_stop;
     } else if (iequals_nonempty(t, u"form") || iequals_nonempty(t, u"select")) {
       s = ls_stop;
@@ -387,7 +387,7 @@ nsresult ffcontrol::label(nsIDOMHTMLElement* element, std::int32_t type, const s
       if (!state.visit()) break;
       nsCOMPtr<nsIDOMElement> element = do_QueryInterface(label.node);
       nsString value;
-      if (element && !NSOK(element->GetAttribute(nsString(u"value"), value))) text = tracecore::to_utf8(value.view());
+      if (element && NSDONE(element->GetAttribute(nsString(u"value"), value))) text = tracecore::to_utf8(value.view());
     }
   }
 

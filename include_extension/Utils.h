@@ -34,6 +34,9 @@ inline constexpr const char16_t* s_aesEnumTags[] = {u"input", u"textbox", u"sele
 // may be a path; its file name without extension is traced.
 nsresult nsok(nsresult rv, const char* expression, const char* unit, int line);
 #define NSOK(expr) ::nsok((expr), #expr, __FILE__, __LINE__)
+// The positive companion: true when |expr| gives NS_OK, traced as NSOK traces a failure. Reads
+// better where the next step runs on success: if (NSDONE(a->GetB(getter_AddRefs(b))) && NSDONE(NSPTR(b)))
+#define NSDONE(expr) (::nsok((expr), #expr, __FILE__, __LINE__) == NS_OK)
 // The same with the expression text and place given, for callers that report on another's behalf.
 #define NSOK_AT(rv, text, unit, line) ::nsok((rv), (text), (unit), (line))
 

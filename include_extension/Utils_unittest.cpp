@@ -21,6 +21,14 @@ TEST(NsOk, TracesTheFailingExpressionAndKeepsTheCode) {
   nsIDOMNode* none = nullptr;
   EXPECT_EQ(NS_ERROR_INVALID_POINTER, NSOK(NSPTR(none)));
   EXPECT_TRUE(trace.contains('U', "NSOK(NSPTR(none)) = 0x80004003 [")) << trace.dump();
+  // The positive form: the same trace, the opposite sense, and a step that runs only on success.
+  const std::size_t traced = trace.records().size();
+  int steps = 0;
+  EXPECT_FALSE(NSDONE(NSPTR(none)) && ++steps);
+  EXPECT_TRUE(trace.contains('U', "NSOK(NSPTR(none)) = 0x80004003 [")) << trace.dump();
+  EXPECT_EQ(traced + 1, trace.records().size());
+  EXPECT_TRUE(NSDONE(NSPTR(&steps)) && ++steps);
+  EXPECT_EQ(1, steps);
 }
 
 TEST(NsOk, LongExpressionsAreCutToTheBuffer) {
