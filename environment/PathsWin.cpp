@@ -4,12 +4,11 @@
 #include "environment/Paths.h"
 #include "environment/RegistryWin.h"
 #include "tracecore/trace.h"
+#include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
 
 namespace kxpaths {
 namespace {
-
-std::u16string u16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
 
 // A text value of an HKLM key (a REG_EXPAND_SZ one expanded), at most MAX_PATH characters;
 // |opened| says whether the key opened.
@@ -34,14 +33,14 @@ std::u16string appdata_child(const char16_t* child) {
     KXERROR("failed to get appdata");
     return {};
   }
-  return with_separator(u16(appdata)) + child;
+  return with_separator(tracecore::as_u16(appdata)) + child;
 }
 
 // "BinDir" under the suite's VLT key, else under its applications key.
 std::u16string registry_bindir(REGSAM view) {
   std::wstring dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications\\VLT", L"BinDir", view);
   if (dir.empty()) dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications", L"BinDir", view);
-  return with_separator(u16(dir));
+  return with_separator(tracecore::as_u16(dir));
 }
 
 // The full path of a library of the system folder: system libraries are never looked for through
@@ -65,8 +64,8 @@ bool is_wow64() {
 std::u16string binary_directory() {
   bool opened = false;
   const std::wstring dir = hklm_value(L"SOFTWARE\\Kestrix\\Applications", L"BinDir", 0, &opened);
-  if (!opened) return with_separator(u16(environment(L"ProgramFiles"))) + u"kestrix\\bin\\";
-  return with_separator(u16(dir));
+  if (!opened) return with_separator(tracecore::as_u16(environment(L"ProgramFiles"))) + u"kestrix\\bin\\";
+  return with_separator(tracecore::as_u16(dir));
 }
 
 std::u16string binary_directory_for_libraries(bool x64) {
@@ -76,7 +75,7 @@ std::u16string binary_directory_for_libraries(bool x64) {
     if (!narrow.empty()) dir = narrow + u"x64\\";
   }
   if (dir.empty())
-    dir = with_separator(u16(environment(is_wow64() ? L"ProgramFiles(x86)" : L"ProgramFiles"))) + u"kestrix\\bin\\" +
+    dir = with_separator(tracecore::as_u16(environment(is_wow64() ? L"ProgramFiles(x86)" : L"ProgramFiles"))) + u"kestrix\\bin\\" +
           (x64 ? u"x64\\" : u"");
   return dir;
 }
@@ -108,7 +107,7 @@ std::u16string local_user_data_directory() {
     }
     local = folder;
   }
-  return with_separator(u16(local)) + u"Kestrix\\VLT\\";
+  return with_separator(tracecore::as_u16(local)) + u"Kestrix\\VLT\\";
 }
 
 std::u16string install_templates_directory() {

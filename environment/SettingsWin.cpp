@@ -73,7 +73,7 @@ void settings_library_t::bind() {
   const DWORD previous = GetLastError();
   const std::wstring name = tracecore::to_wide(name_);
   const std::u16string suite = kxpaths::binary_directory_for_libraries(sizeof(void*) == 8);
-  for (const std::wstring& folder : {module_folder(), std::wstring(suite.begin(), suite.end())}) {
+  for (const std::wstring& folder : {module_folder(), tracecore::as_wide(suite)}) {
     if (folder.empty()) continue;
     kxenv::module_activation_t active;
     module_.reset(LoadLibraryExW((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));

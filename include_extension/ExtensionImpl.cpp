@@ -70,8 +70,8 @@ std::string long_path(HMODULE module) {
   return tracecore::to_utf8(std::wstring_view(full, n));
 }
 
-std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::u16string narrow16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+using tracecore::as_u16;
+using tracecore::as_wide;
 
 // The URLs for which the training prompt is not shown while the browser runs (every window).
 kxext::suppressed_urls_t& suppressed_urls() {
@@ -112,13 +112,13 @@ RECT attach_rect(const ffcontrols& controls, const std::u16string& url, const Pa
 kxext::quicklinks::store_env_t machine_store_env() {
   kxext::quicklinks::store_env_t env;
   env.expand = [](std::u16string_view text) {
-    const std::wstring in = wide(text);
+    const std::wstring in = as_wide(text);
     wchar_t out[2048];
     const DWORD n = ExpandEnvironmentStringsW(in.c_str(), out, 2048);
-    return n == 0 || n > 2048 ? std::u16string(text) : narrow16(std::wstring_view(out, n - 1));
+    return n == 0 || n > 2048 ? std::u16string(text) : as_u16(std::wstring_view(out, n - 1));
   };
   env.file_exists = [](std::u16string_view path) {
-    const std::wstring file = wide(kxpaths::expand_path(path));
+    const std::wstring file = as_wide(kxpaths::expand_path(path));
     const DWORD attributes = GetFileAttributesW(file.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   };
@@ -537,7 +537,7 @@ void CExtensionImpl::showFeedback(const ffcontrols* controls) {
   })
                                      : std::function<RECT()>());
   feedback().set_menu_flag(cached && state.good_for_logon());
-  feedback().show(wide(domain), mode);
+  feedback().show(as_wide(domain), mode);
 }
 
 kxmessages::callheader_t CExtensionImpl::callHeader() const {
@@ -557,10 +557,10 @@ std::optional<Manifest> CExtensionImpl::selectedManifest(const PageState& state)
       state,
       [this](const std::vector<std::u16string>& choices) {
         std::vector<std::wstring> texts;
-        for (const auto& c : choices) texts.push_back(wide(c));
+        for (const auto& c : choices) texts.push_back(as_wide(c));
         return feedback().selectoneform(texts);
       },
-      narrow16(kxbranding::branding_string(40130)));
+      as_u16(kxbranding::branding_string(40130)));
 }
 
 bool CExtensionImpl::requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile) {

@@ -7,14 +7,13 @@
 #include <string>
 
 #include "manifest/CreateFromWindow.h"
+#include "tracecore/utf.h"
 #include "manifest/ManifestCreation.h"
 
 namespace manifest {
 namespace {
 
-std::u16string fromWide(const wchar_t* text, std::size_t size) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text), size);
-}
+std::u16string fromWide(const wchar_t* text, std::size_t size) { return tracecore::as_u16(text, size); }
 
 std::u16string windowText(HWND window) {
   const int length = GetWindowTextLengthW(window);

@@ -422,7 +422,7 @@ class ManifestReader {
 
 std::filesystem::path toPath(const std::u16string& name) {
 #if defined(_WIN32)
-  return std::filesystem::path(std::wstring(name.begin(), name.end()));
+  return std::filesystem::path(tracecore::as_wide(name));
 #else
   return std::filesystem::path(tracecore::to_utf8(name));
 #endif

@@ -21,7 +21,7 @@ std::string read_textfile(const std::u16string& name) {
   const std::u16string path = kxpaths::expand_path(name);
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
   if (!in) {
-    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+    const DWORD attributes = GetFileAttributesW(tracecore::wide_c_str(path));
     throw errors::fileload_error(attributes == INVALID_FILE_ATTRIBUTES ? errors::fileload_error::notfound
                                                                        : errors::fileload_error::noaccess,
                                  tracecore::to_utf8(path));
