@@ -148,7 +148,7 @@ struct activation_t {
     kxext::PageState state;
     states.cached_erase(document);
     kxext::recognize_page(document, url, sources, state, nullptr, &controls);
-    states.cached_state(document, state, true);
+    states.cached_insert(document, std::move(state));
     kxext::PageState cached;
     const bool have = states.cached_state(document, cached, false);
     benchmark::DoNotOptimize(links.profile_for(document, document, url));

@@ -407,7 +407,7 @@ bool CExtensionImpl::recognizePage(PageState& state, const ffcontrols* controls)
   kxext::recognition_stop stop = kxext::recognition_stop::done;
   const bool recognized = kxext::recognize_page(doc, url, machine_sources(), state, &stop, controls);
   if (stop != kxext::recognition_stop::done) return false;
-  if (!m_pageStates.cached_state(doc, state, true)) {
+  if (!m_pageStates.cached_insert(doc, std::move(state))) {
     KXERROR("'`I04`'null cached_insert.");
     return false;
   }

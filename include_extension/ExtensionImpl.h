@@ -105,7 +105,8 @@ class CExtensionImpl final : public ffagent_window::ffcomm_t, public IKXAgentCli
   bool activeDocumentUrl(std::u16string& url);
 
   // Recognition and training.
-  // |controls|: the activation's controls, built once (null: recognition builds its own).
+  // |controls|: the activation's controls, built once (null: recognition builds its own). |state|
+  // is moved into the page-state cache.
   bool recognizePage(kxext::PageState& state, const ffcontrols* controls = nullptr);
   bool updatePageState(const ffcontrols* controls = nullptr);
   bool getPageState(kxext::PageState& state);

@@ -59,9 +59,24 @@ class document_origins_t {
   std::vector<entry_t> entries_;  // a page has a handful of documents
 };
 
-refusal_t control_refusal(const ffcontrol& c, const std::string& site, document_origins_t& origins) {
+// The sites of the frame documents of one page, each worked out once: a frame's controls share its URL.
+class frame_sites_t {
+ public:
+  const std::string& of(const std::string& url) {
+    for (const auto& [known, site] : entries_)
+      if (known == url) return site;
+    entries_.emplace_back(url, manifest::siteOfUrl(tracecore::to_utf16(url)));
+    return entries_.back().second;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> entries_;  // a page has a handful of frames
+};
+
+refusal_t control_refusal(const ffcontrol& c, const std::string& site, document_origins_t& origins,
+                          frame_sites_t& frame_sites) {
   if (c.in_frame) {
-    if (site.empty() || manifest::siteOfUrl(tracecore::to_utf16(c.parent)) != site) return refusal_t::foreign_frame;
+    if (site.empty() || frame_sites.of(c.parent) != site) return refusal_t::foreign_frame;
     if (!c.frame_shown) return refusal_t::hidden_frame;
   }
   if (!c.isVisible()) return refusal_t::hidden;
@@ -168,8 +183,9 @@ std::vector<std::size_t> fill_order(const ffcontrols& controls, const std::strin
   std::vector<std::size_t> top, frames;
   const std::vector<ffcontrol>& list = controls.list();
   document_origins_t origins;
+  frame_sites_t frame_sites;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const refusal_t why = control_refusal(list[i], site, origins);
+    const refusal_t why = control_refusal(list[i], site, origins, frame_sites);
     if (why != refusal_t::none) {
       if (refused) refused->emplace_back(i, why);
       continue;

@@ -153,21 +153,27 @@ bool same_manifest(const Manifest& a, const Manifest& b) {
 
 namespace {
 
-// The candidates of |from| again, pointing into |manifests|.
-std::vector<FormCandidate> rebuild(const std::vector<FormCandidate>& from, const std::list<Manifest>& manifests) {
+// The candidates of |from| again, pointing into |manifests|, a copy of |from_manifests| in the same
+// order: each candidate keeps the position of its manifest and form. A candidate whose manifest is
+// not among them is looked for by content.
+std::vector<FormCandidate> rebuild(const std::vector<FormCandidate>& from, const std::list<Manifest>& from_manifests,
+                                   const std::list<Manifest>& manifests) {
   std::vector<FormCandidate> out;
+  out.reserve(from.size());
   for (const FormCandidate& c : from) {
     if (!c.manifest || !c.form) continue;
+    auto source = from_manifests.begin();
+    auto copy = manifests.begin();
+    while (source != from_manifests.end() && &*source != c.manifest) ++source, ++copy;
+    if (source != from_manifests.end()) {
+      const auto form = static_cast<std::size_t>(c.form - source->forms.data());
+      if (form < copy->forms.size()) out.push_back({&*copy, &copy->forms[form], {}, c.id});
+      continue;
+    }
     for (const Manifest& m : manifests) {
       if (!same_manifest(m, *c.manifest)) continue;
-      for (const ManifestForm& f : m.forms) {
-        if (!(f == *c.form)) continue;
-        FormCandidate copy;
-        copy.manifest = &m;
-        copy.form = &f;
-        copy.id = c.id;
-        out.push_back(copy);
-      }
+      for (const ManifestForm& f : m.forms)
+        if (f == *c.form) out.push_back({&m, &f, {}, c.id});
     }
   }
   return out;
@@ -180,8 +186,8 @@ PageState& PageState::operator=(const PageState& other) {
   manifests = other.manifests;
   state_flags = other.state_flags;
   facts = other.facts;
-  candidates = rebuild(other.candidates, manifests);
-  recognized = rebuild(other.recognized, manifests);
+  candidates = rebuild(other.candidates, other.manifests, manifests);
+  recognized = rebuild(other.recognized, other.manifests, manifests);
   return *this;
 }
 
@@ -335,6 +341,18 @@ bool CPageStateCache::cached_state(nsIDOMDocument* document, PageState& state, b
   }
   KXTRACE("docid = 0x%X, fInsert = %d, fRet = %d", static_cast<unsigned>(id.value()), insert ? 1 : 0, found ? 1 : 0);
   return found;
+}
+
+bool CPageStateCache::cached_insert(nsIDOMDocument* document, PageState&& state) {
+  KXSCOPE("CPageStateCache::cached_state");
+  const document_id_t id = get_assoc(document, true);
+  if (id.empty()) return false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    map_.insert_or_assign(id, std::move(state));
+  }
+  KXTRACE("docid = 0x%X, fInsert = %d, fRet = %d", static_cast<unsigned>(id.value()), 1, 1);
+  return true;
 }
 
 bool CPageStateCache::cached_erase(nsIDOMDocument* document) {

@@ -195,6 +195,8 @@ class CPageStateCache {
   // With |insert|: stores |state| under the document's ID (replacing an entry); the result is whether
   // the ID is present afterwards. Without: copies the cached entry into |state| when there is one.
   bool cached_state(nsIDOMDocument* document, PageState& state, bool insert);
+  // The insert of cached_state that moves |state| in instead of copying it (traced the same way).
+  bool cached_insert(nsIDOMDocument* document, PageState&& state);
   bool cached_erase(nsIDOMDocument* document);
   bool contains(document_id_t docid) const;
   std::size_t size() const;

@@ -221,6 +221,27 @@ TEST(PageStateCopy, CandidatesPointIntoTheCopy) {
   EXPECT_EQ(&moved.manifests.back(), moved.recognized[0].manifest);
 }
 
+// The same file named twice by the lookup loads as two equal manifests: each candidate stays one
+// candidate, on its own manifest, not one per equal manifest.
+TEST(PageStateCopy, EqualManifestsKeepOneCandidateEach) {
+  PageState source;
+  source.manifests.push_back(two_form_manifest(u"a.kxm", "A0", "A1"));
+  source.manifests.push_back(two_form_manifest(u"a.kxm", "A0", "A1"));
+  source.candidates.push_back({&source.manifests.front(), &source.manifests.front().forms[1], {}, 29014});
+  source.candidates.push_back({&source.manifests.back(), &source.manifests.back().forms[1], {}, 29015});
+  // A candidate on a manifest the state does not hold is found by content.
+  const Manifest outside = two_form_manifest(u"a.kxm", "A0", "A1");
+  source.recognized.push_back({&outside, &outside.forms[0], {}, 29016});
+
+  const PageState copy = source;
+  ASSERT_EQ(2u, copy.candidates.size());
+  EXPECT_EQ(&copy.manifests.front(), copy.candidates[0].manifest);
+  EXPECT_EQ(&copy.manifests.back(), copy.candidates[1].manifest);
+  EXPECT_EQ(&copy.manifests.back().forms[1], copy.candidates[1].form);
+  ASSERT_EQ(2u, copy.recognized.size()) << "by content: one per equal manifest of the copy";
+  EXPECT_EQ("A0", copy.recognized[0].form->options.choosename);
+}
+
 TEST(PageStateQuestions, PasswordChangeScreen) {
   PageState s;
   s.facts.passwords = 2;
