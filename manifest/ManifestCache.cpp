@@ -1,27 +1,37 @@
 #include "manifest/ManifestCache.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include "manifest/ManifestReader.h"
 
 namespace manifest {
 namespace {
 
-// The file's size and modification time; false when it cannot be read.
-bool stamp(std::u16string_view fileName, std::uintmax_t& size, std::filesystem::file_time_type& modified) {
+// The file's size and modification time from one status read (the two std::filesystem calls read
+// it twice); false when it cannot be read.
+bool stamp(std::u16string_view fileName, std::uintmax_t& size, std::int64_t& modified) {
   std::u16string name;
   resolveAlienName(fileName, name);
-  const std::filesystem::path path = toPath(name);
-  std::error_code ec;
-  size = std::filesystem::file_size(path, ec);
-  if (ec) return false;
-  modified = std::filesystem::last_write_time(path, ec);
-  return !ec;
+#if defined(_WIN32)
+  struct _stat64 st;
+  if (_wstat64(toPath(name).c_str(), &st) != 0) return false;
+  modified = static_cast<std::int64_t>(st.st_mtime);
+#else
+  struct stat st;
+  if (::stat(toPath(name).c_str(), &st) != 0) return false;
+  modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+  if ((st.st_mode & S_IFMT) != S_IFREG) return false;
+  size = static_cast<std::uintmax_t>(st.st_size);
+  return true;
 }
 
 }  // namespace
 
 bool manifest_cache_t::load(std::u16string_view fileName, Manifest& m) {
   std::uintmax_t size = 0;
-  std::filesystem::file_time_type modified;
+  std::int64_t modified = 0;
   const bool stamped = stamp(fileName, size, modified);
   const std::u16string key(fileName);
   if (stamped) {

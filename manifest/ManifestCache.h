@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -36,7 +35,7 @@ class manifest_cache_t {
  private:
   struct entry_t {
     std::uintmax_t size = 0;
-    std::filesystem::file_time_type modified;
+    std::int64_t modified = 0;  // the file system's modification time, in its own unit
     Manifest manifest;
   };
   mutable std::mutex lock_;
