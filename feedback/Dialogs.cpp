@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "environment/ActivationContext.h"
 #include "environment/Branding.h"
@@ -61,6 +63,27 @@ template <class T>
 T* object_of(HWND dialog, UINT msg, LPARAM lparam) {
   if (msg == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lparam);
   return reinterpret_cast<T*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+// Centres |dialog| on its owner, the browser window the user works in, kept inside the work area of
+// the owner's monitor (a template may centre on the screen instead). Without a shown owner the
+// dialog is centred in the work area.
+void centre_on_owner(HWND dialog) {
+  const HWND owner = GetWindow(dialog, GW_OWNER);
+  const bool over_owner = IsWindow(owner) && IsWindowVisible(owner) && !IsIconic(owner);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  RECT box{}, around{};
+  if (!GetWindowRect(dialog, &box) ||
+      !GetMonitorInfoW(MonitorFromWindow(over_owner ? owner : dialog, MONITOR_DEFAULTTONEAREST), &monitor))
+    return;
+  const RECT& area = monitor.rcWork;
+  if (!over_owner || !GetWindowRect(owner, &around)) around = area;
+  const LONG width = box.right - box.left, height = box.bottom - box.top;
+  const LONG x = (around.left + around.right - width) / 2, y = (around.top + around.bottom - height) / 2;
+  // A dialog larger than the work area keeps its top left corner (caption and system menu) inside.
+  SetWindowPos(dialog, nullptr, std::max(area.left, std::min(x, area.right - width)),
+               std::max(area.top, std::min(y, area.bottom - height)), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The help link of the choose-manifest dialog: a static text drawn as a link that opens the help
@@ -152,6 +175,7 @@ INT_PTR CALLBACK cdlg_choosemanifest_t::dialogproc(HWND dialog, UINT msg, WPARAM
   try {
     switch (msg) {
       case WM_INITDIALOG:
+        centre_on_owner(dialog);
         self->init(dialog);
         return TRUE;
       case WM_NOTIFY: {
@@ -249,6 +273,7 @@ INT_PTR CALLBACK dlgiconsetting_t::dialogproc(HWND dialog, UINT msg, WPARAM wpar
   if (!self) return FALSE;
   try {
     if (msg == WM_INITDIALOG) {
+      centre_on_owner(dialog);
       self->init(dialog);
       return TRUE;
     }

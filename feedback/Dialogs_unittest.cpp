@@ -6,6 +6,9 @@
 
 #include <commctrl.h>
 
+#include <functional>
+#include <string>
+
 #include "feedback/FeedbackTestSupport.h"
 
 namespace ffagent_window {
@@ -168,6 +171,66 @@ TEST(IconSettingsDialog, InitialStateFollowsTheValue) {
     EXPECT_EQ(enabled908, c.enabled908) << c.value;
     EXPECT_FALSE(visible908) << c.value;
   }
+}
+
+// The dialogs open over the browser window they belong to: centred on it, and kept inside the work
+// area of its monitor where the window reaches past it.
+TEST(DialogPlacement, CentredOnTheBrowserWindowInsideTheWorkArea) {
+  RECT work{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+  const LONG w = work.right - work.left, h = work.bottom - work.top;
+  enum edge_t { low = -1, centred = 0, high = 1 };  // where the dialog ends up on each axis
+  const struct {
+    const char* name;
+    RECT frame;  // from the work area's top left corner
+    edge_t x, y;
+  } cases[] = {{"inside", {100, 80, 700, 480}, centred, centred},
+               {"past_the_bottom_right", {w - 150, h - 100, w + 450, h + 300}, high, high},
+               {"past_the_top_left", {-450, -300, 150, 100}, low, low},
+               {"past_the_right_only", {w - 200, 80, w + 400, 480}, high, centred}};
+  const struct {
+    const char* name;
+    std::function<void(HWND)> open;
+  } dialogs[] = {{"choose-manifest", [](HWND browser) { selectoneform({L"One", L"Two"}, browser); }},
+                 {"icon settings", [](HWND browser) {
+                    int value = 0;
+                    dialog_iconvisibility(value, browser);
+                  }}};
+  for (const auto& c : cases)
+    for (const auto& d : dialogs) {
+      SCOPED_TRACE(std::string(c.name) + ", " + d.name);
+      const RECT frame{work.left + c.frame.left, work.top + c.frame.top, work.left + c.frame.right,
+                       work.top + c.frame.bottom};
+      fftest::browser_t browser(frame);
+      RECT box{};
+      HWND owner = nullptr;
+      modal_driver_t driver(L"#32770", [&](HWND dialog) {
+        GetWindowRect(dialog, &box);
+        owner = GetWindow(dialog, GW_OWNER);
+        click(dialog, IDCANCEL);
+      });
+      d.open(browser.frame());
+      ASSERT_TRUE(driver.acted());
+      EXPECT_EQ(owner, browser.frame());
+      const auto check = [](edge_t edge, LONG from, LONG to, LONG frame_from, LONG frame_to, LONG area_from,
+                            LONG area_to) {
+        switch (edge) {
+          case low:
+            EXPECT_EQ(from, area_from);
+            break;
+          case high:
+            EXPECT_EQ(to, area_to);
+            break;
+          case centred:
+            EXPECT_NEAR(from + to, frame_from + frame_to, 1);
+            break;
+        }
+        EXPECT_GE(from, area_from);
+        EXPECT_LE(to, area_to);
+      };
+      check(c.x, box.left, box.right, frame.left, frame.right, work.left, work.right);
+      check(c.y, box.top, box.bottom, frame.top, frame.bottom, work.top, work.bottom);
+    }
 }
 
 }  // namespace
