@@ -1,6 +1,7 @@
 // Enumeration and description of a page's controls.
 #include "include_extension/Controls.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "include_extension/DOMDocumentXBL.h"
@@ -340,6 +341,7 @@ void ffcontrols::build(nsIDOMDocument* top) {
       if (NSOK(document->GetElementsByTagName(nsString(tag), getter_AddRefs(nodes))) || NSOK(NSPTR(nodes)) ||
           NSOK(nodes->GetLength(&count)))
         continue;
+      list_.reserve(std::min<std::size_t>(list_.size() + count, kMaxControls));
       for (PRUint32 i = 0; i < count; ++i) {
         if (list_.size() >= kMaxControls) {
           KXTRACE("'`I04`'controls capped at %d", static_cast<int>(kMaxControls));
