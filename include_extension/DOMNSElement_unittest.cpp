@@ -14,9 +14,9 @@ using snapdom::page_t;
 
 struct rect_case_t {
   const char* name;
-  float l, t, r, b;
-  float scale;
-  bool utils;
+  float l, t, r, b;    // the layout rectangle in CSS pixels
+  float scale = 1.0f;  // screen pixels per CSS pixel
+  bool utils = true;   // the window utilities are available
   dom_rect_t expected;
 };
 
@@ -39,12 +39,16 @@ constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BoundingRect,
-    ::testing::Values(rect_case_t{"Scaled", 10.9f, 20.5f, 110.2f, 40.99f, 1.5f, true, {16, 30, 165, 61}},
-                      rect_case_t{"NoWindowUtils", 10.9f, 20.5f, 110.2f, 40.99f, 1.5f, false, {10, 20, 110, 40}},
-                      rect_case_t{"NegativeTowardZero", -10.7f, -0.5f, 5.5f, 1.0f, 1.0f, true, {-10, 0, 5, 1}},
-                      // Out-of-range layout values are clamped rather than overflowing the conversion.
-                      rect_case_t{"Clamped", -1e20f, 0, 1e20f, std::numeric_limits<float>::quiet_NaN(), 1.0f, true,
-                                  {kMin, 0, kMax, 0}}),
+    ::testing::Values(
+        rect_case_t{.name = "Scaled", .l = 10.9f, .t = 20.5f, .r = 110.2f, .b = 40.99f, .scale = 1.5f,
+                    .expected = {16, 30, 165, 61}},
+        rect_case_t{.name = "NoWindowUtils", .l = 10.9f, .t = 20.5f, .r = 110.2f, .b = 40.99f, .scale = 1.5f,
+                    .utils = false, .expected = {10, 20, 110, 40}},
+        rect_case_t{.name = "NegativeTowardZero", .l = -10.7f, .t = -0.5f, .r = 5.5f, .b = 1.0f,
+                    .expected = {-10, 0, 5, 1}},
+        // Out-of-range layout values are clamped rather than overflowing the conversion.
+        rect_case_t{.name = "Clamped", .l = -1e20f, .t = 0, .r = 1e20f, .b = std::numeric_limits<float>::quiet_NaN(),
+                    .expected = {kMin, 0, kMax, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BoundingRectFailures, MissingRectangleLeavesOutputAndScaleFailureIsOnlyTraced) {

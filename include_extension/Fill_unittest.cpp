@@ -281,10 +281,10 @@ TEST(KeyboardEvent, CreationSteps) {
 
 struct pwchange_case_t {
   const char* name;
-  int passwords;
-  std::size_t items;
-  nsresult rv;
-  std::vector<std::string> values;  // written, in order
+  int passwords;                         // password fields on the page
+  std::size_t items;                     // profile items the agent sends
+  nsresult rv = NS_OK;
+  std::vector<std::string> values = {};  // written, in order
 };
 
 class PasswordChange : public ::testing::TestWithParam<pwchange_case_t> {};
@@ -305,11 +305,12 @@ TEST_P(PasswordChange, FilledByPosition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, PasswordChange,
-    ::testing::Values(pwchange_case_t{"TwoFieldsBothGetTheNewPassword", 2, 2, NS_OK, {"v1", "v1"}},
-                      pwchange_case_t{"ThreeFieldsOldThenNew", 3, 3, NS_OK, {"v0", "v1", "v1"}},
-                      pwchange_case_t{"FourFields", 4, 2, NS_OK, {"v0", "v1", "v1", "v1"}},
-                      pwchange_case_t{"OnePasswordField", 1, 2, NS_ERROR_UNEXPECTED, {}},
-                      pwchange_case_t{"OneItem", 3, 1, NS_ERROR_UNEXPECTED, {}}),
+    ::testing::Values(
+        pwchange_case_t{.name = "TwoFieldsBothGetTheNewPassword", .passwords = 2, .items = 2, .values = {"v1", "v1"}},
+        pwchange_case_t{.name = "ThreeFieldsOldThenNew", .passwords = 3, .items = 3, .values = {"v0", "v1", "v1"}},
+        pwchange_case_t{.name = "FourFields", .passwords = 4, .items = 2, .values = {"v0", "v1", "v1", "v1"}},
+        pwchange_case_t{.name = "OnePasswordField", .passwords = 1, .items = 2, .rv = NS_ERROR_UNEXPECTED},
+        pwchange_case_t{.name = "OneItem", .passwords = 3, .items = 1, .rv = NS_ERROR_UNEXPECTED}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

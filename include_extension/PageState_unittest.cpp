@@ -80,7 +80,7 @@ TEST(DocumentId, FailedWriteIsReported) {
 
 struct score_case_t {
   const char* what;
-  MatchStatus status;
+  MatchStatus status = {};
   std::uint32_t score;
   const char* text;
 };
@@ -104,23 +104,32 @@ TEST_P(Score, BitsAndText) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Score,
     ::testing::Values(
-        score_case_t{"fresh", MatchStatus(), 0x600, "idvmani|automa"},
-        score_case_t{"alien content host-and-path", status(4, MatchStatus::alien | MatchStatus::content), 0x2A44,
-                     "vltmani|automa|urlSDU|content"},
-        score_case_t{"exact best", status(3, MatchStatus::content | MatchStatus::best), 0x3648,
-                     "idvmani|automa|urlExact|content|moreflds"},
-        score_case_t{"domain manual", status(6, MatchStatus::manual), 0x541, "idvmani|manual|urlD"},
-        score_case_t{"domain and path pchange", status(5, MatchStatus::pchange), 0x652, "idvmani|automa|pchange|urlDU"},
+        score_case_t{.what = "fresh", .score = 0x600, .text = "idvmani|automa"},
+        score_case_t{.what = "alien content host-and-path",
+                     .status = {.urlKind = 4, .flags = MatchStatus::alien | MatchStatus::content},
+                     .score = 0x2A44, .text = "vltmani|automa|urlSDU|content"},
+        score_case_t{.what = "exact best", .status = {.urlKind = 3, .flags = MatchStatus::content | MatchStatus::best},
+                     .score = 0x3648, .text = "idvmani|automa|urlExact|content|moreflds"},
+        score_case_t{.what = "domain manual", .status = {.urlKind = 6, .flags = MatchStatus::manual},
+                     .score = 0x541, .text = "idvmani|manual|urlD"},
+        score_case_t{.what = "domain and path pchange", .status = {.urlKind = 5, .flags = MatchStatus::pchange},
+                     .score = 0x652, .text = "idvmani|automa|pchange|urlDU"},
         // Best counts only where the form was located.
-        score_case_t{"best without url match", status(2, MatchStatus::best), 0x600, "idvmani|automa"},
-        score_case_t{"best, no check, no caption", status(1, MatchStatus::best), 0x600, "idvmani|automa"},
-        score_case_t{"best, no check, caption", status(1, MatchStatus::best, MatchStatus::caption), 0x1620,
-                     "idvmani|automa|caption|moreflds"},
-        score_case_t{"best, process 2 overrides", status(3, MatchStatus::best, 0, 2), 0x648, "idvmani|automa|urlExact"},
-        score_case_t{"best, process 3", status(3, MatchStatus::best, 0, 3), 0x16C8,
-                     "idvmani|automa|urlExact|process|moreflds"},
-        score_case_t{"best, process 1 ignored", status(4, MatchStatus::best, 0, 1), 0x1644,
-                     "idvmani|automa|urlSDU|moreflds"}),
+        score_case_t{.what = "best without url match", .status = {.urlKind = 2, .flags = MatchStatus::best},
+                     .score = 0x600, .text = "idvmani|automa"},
+        score_case_t{.what = "best, no check, no caption", .status = {.urlKind = 1, .flags = MatchStatus::best},
+                     .score = 0x600, .text = "idvmani|automa"},
+        score_case_t{.what = "best, no check, caption",
+                     .status = {.flags0 = MatchStatus::caption, .urlKind = 1, .flags = MatchStatus::best},
+                     .score = 0x1620, .text = "idvmani|automa|caption|moreflds"},
+        score_case_t{.what = "best, process 2 overrides",
+                     .status = {.urlKind = 3, .processKind = 2, .flags = MatchStatus::best},
+                     .score = 0x648, .text = "idvmani|automa|urlExact"},
+        score_case_t{.what = "best, process 3", .status = {.urlKind = 3, .processKind = 3, .flags = MatchStatus::best},
+                     .score = 0x16C8, .text = "idvmani|automa|urlExact|process|moreflds"},
+        score_case_t{.what = "best, process 1 ignored",
+                     .status = {.urlKind = 4, .processKind = 1, .flags = MatchStatus::best},
+                     .score = 0x1644, .text = "idvmani|automa|urlSDU|moreflds"}),
     [](const auto& info) {
       std::string name;
       for (char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

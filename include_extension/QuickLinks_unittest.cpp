@@ -38,9 +38,9 @@ TEST(ProfileLink, SeparatorFollowsTheUrl) {
 struct strip_case_t {
   const char16_t* in;
   const char16_t* out;
-  bool found;
-  const char16_t* id;
-  std::int32_t profile;
+  bool found = true;          // the link carried the parameter
+  const char16_t* id = u"";   // its text
+  std::int32_t profile = -1;  // its number
 };
 
 class Strip : public ::testing::TestWithParam<strip_case_t> {};
@@ -56,12 +56,16 @@ TEST_P(Strip, TakesTheParameterOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Strip,
-    ::testing::Values(strip_case_t{u"https://a.example/p?x=1&kxprofileid=7", u"https://a.example/p?x=1", true, u"7", 7},
-                      strip_case_t{u"https://a.example/p?kxprofileid=7&z=2", u"https://a.example/p?z=2", true, u"7", 7},
-                      strip_case_t{u"https://a.example/p?kxprofileid=3", u"https://a.example/p", true, u"3", 3},
-                      strip_case_t{u"https://a.example/#kxprofileid=", u"https://a.example/", true, u"", -1},
-                      strip_case_t{u"https://a.example/p?x=1", u"https://a.example/p?x=1", false, u"", -1},
-                      strip_case_t{u"kxprofileid=5", u"", true, u"5", 5}));
+    ::testing::Values(
+        strip_case_t{.in = u"https://a.example/p?x=1&kxprofileid=7", .out = u"https://a.example/p?x=1", .id = u"7",
+                     .profile = 7},
+        strip_case_t{.in = u"https://a.example/p?kxprofileid=7&z=2", .out = u"https://a.example/p?z=2", .id = u"7",
+                     .profile = 7},
+        strip_case_t{.in = u"https://a.example/p?kxprofileid=3", .out = u"https://a.example/p", .id = u"3",
+                     .profile = 3},
+        strip_case_t{.in = u"https://a.example/#kxprofileid=", .out = u"https://a.example/"},
+        strip_case_t{.in = u"https://a.example/p?x=1", .out = u"https://a.example/p?x=1", .found = false},
+        strip_case_t{.in = u"kxprofileid=5", .out = u"", .id = u"5", .profile = 5}));
 
 TEST(ProfileLink, RoundTrip) {
   for (const char16_t* url : {u"https://mail.northwind.example/login", u"https://shop.example/a?b=1"}) {

@@ -230,13 +230,13 @@ TEST(Recognition, LoginInsideAFrame) {
 
 struct feedback_case_t {
   const char* what;
-  const char* page;          // fixture name, or "" for a page without a password field
-  bool recognised;           // a manifest of the page is loaded
-  bool other_manifest;       // a manifest of the domain that does not match is loaded
-  bool prompt;               // "show_training_prompt"
-  bool suppressed;           // the URL was suppressed
-  bool shown;
-  std::int32_t mode;
+  const char* page = "login";   // fixture name, or "" for a page without a password field
+  bool recognised = false;      // a manifest of the page is loaded
+  bool other_manifest = false;  // a manifest of the domain that does not match is loaded
+  bool prompt = true;           // "show_training_prompt"
+  bool suppressed = false;      // the URL was suppressed
+  bool shown = false;
+  std::int32_t mode = 0;
 };
 
 class Feedback : public ::testing::TestWithParam<feedback_case_t> {};
@@ -261,15 +261,17 @@ TEST_P(Feedback, Decision) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Feedback,
-    ::testing::Values(feedback_case_t{"trained", "login", true, false, true, false, true, 0},
-                      feedback_case_t{"trained without prompt", "login", true, false, false, false, true, 0},
-                      feedback_case_t{"untrained logon page", "login", false, false, true, false, true, 1},
-                      feedback_case_t{"untrained without prompt", "login", false, false, false, false, false, 0},
-                      feedback_case_t{"untrained and suppressed", "login", false, false, true, true, false, 0},
-                      feedback_case_t{"no password field", "", false, false, true, false, false, 0},
-                      feedback_case_t{"password change screen", "password_change", false, true, true, false, true, 2},
-                      feedback_case_t{"password change without prompt", "password_change", false, true, false, false,
-                                      false, 0}),
+    ::testing::Values(
+        feedback_case_t{.what = "trained", .recognised = true, .shown = true},
+        feedback_case_t{.what = "trained without prompt", .recognised = true, .prompt = false, .shown = true},
+        feedback_case_t{.what = "untrained logon page", .shown = true, .mode = 1},
+        feedback_case_t{.what = "untrained without prompt", .prompt = false},
+        feedback_case_t{.what = "untrained and suppressed", .suppressed = true},
+        feedback_case_t{.what = "no password field", .page = ""},
+        feedback_case_t{.what = "password change screen", .page = "password_change", .other_manifest = true,
+                        .shown = true, .mode = 2},
+        feedback_case_t{.what = "password change without prompt", .page = "password_change", .other_manifest = true,
+                        .prompt = false}),
     [](const auto& info) {
       std::string name;
       for (char ch : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
