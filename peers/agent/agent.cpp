@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,15 +28,20 @@
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "agentcomm/transport/ServerRecords.h"
 #include "agentcomm/transport/Transport.h"
-#include "environment/LookupCache.h"
-#include "manifest/Matching.h"
-#include "manifest/ManifestReader.h"
 #include "peers/agent/AgentCommands.h"
+#include "peers/agent/AgentLog.h"
+#include "peers/agent/AgentStore.h"
+#include "peers/agent/AgentVault.h"
 #include "tracecore/utf.h"
 #include "tracecore/win_handles.h"
 
 namespace {
 
+using kxagent::log_t;
+using kxagent::message_label;
+using kxagent::store_t;
+using kxagent::to_json;
+using kxagent::vault_t;
 using nlohmann::json;
 using serialization::CMemoryObjectEx;
 using tracecore::to_utf8;
@@ -44,7 +49,6 @@ namespace fs = std::filesystem;
 
 constexpr const wchar_t* kAgentName = L"Kestrix Desk Agent";
 constexpr UINT kRunDeliveries = WM_APP + 1;
-constexpr std::uint32_t kLookupCacheSize = 1u << 20;
 
 struct options_t {
   std::wstring store;
@@ -54,260 +58,8 @@ struct options_t {
   bool fingers = true;
 };
 
-// --- the JSON-lines log ---
-
-class log_t {
- public:
-  explicit log_t(const std::wstring& path) {
-    if (!path.empty()) file_ = _wfopen(path.c_str(), L"ab");
-  }
-  ~log_t() {
-    if (file_) std::fclose(file_);
-  }
-  void write(json entry) {
-    std::lock_guard<std::mutex> g(lock_);
-    entry["seq"] = ++seq_;
-    const std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    if (file_) {
-      std::fwrite(line.data(), 1, line.size(), file_);
-      std::fflush(file_);
-    }
-  }
-
- private:
-  std::mutex lock_;
-  std::FILE* file_ = nullptr;
-  std::uint64_t seq_ = 0;
-};
-
-// --- messages as JSON, walked by their own field lists ---
-
-class json_binder_t {
- public:
-  explicit json_binder_t(json& out) : out_(out) {}
-  bool field(const char* key, std::int32_t& v) { out_[key] = v; return true; }
-  bool field(const char* key, bool& v) { out_[key] = v; return true; }
-  bool field(const char* key, serialization::StorageNamed::InMemStorageSpace::rect_t& v) {
-    out_[key] = {v.left, v.top, v.right, v.bottom};
-    return true;
-  }
-  bool field(const char* key, std::string& v) { out_[key] = v; return true; }
-  bool field(const char* key, std::u16string& v) { out_[key] = to_utf8(v); return true; }
-  template <class M>
-  bool section(const char* key, M& m) {
-    json sub = json::object();
-    json_binder_t inner(sub);
-    m.bind(inner);
-    out_[key] = std::move(sub);
-    return true;
-  }
-  template <class M>
-  bool array(const char* key, std::vector<M>& items) {
-    json list = json::array();
-    for (M& item : items) {
-      json sub = json::object();
-      json_binder_t inner(sub);
-      item.bind(inner);
-      list.push_back(std::move(sub));
-    }
-    out_[key] = std::move(list);
-    return true;
-  }
-
- private:
-  json& out_;
-};
-
-template <class M>
-json to_json(M& message) {
-  json out = json::object();
-  json_binder_t binder(out);
-  message.bind(binder);
-  return out;
-}
-
-std::string message_label(UINT message) {
-  for (int i = 0; i < static_cast<int>(ffipc::kxmsg::count_); ++i) {
-    const auto m = static_cast<ffipc::kxmsg>(i);
-    if (ffipc::registered(m) == message) return to_utf8(std::wstring_view(ffipc::message_name(m)));
-  }
-  return std::to_string(message);
-}
-
 HWND hwnd_of(std::uint32_t value) { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value))); }
 std::uint32_t u32_of(HWND h) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h)); }
-
-// --- the manifest store and the lookup cache over it ---
-
-class store_t {
- public:
-  explicit store_t(fs::path dir) : dir_(std::move(dir)) {
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    // The section stays at one size for the life of the agent; updates rewrite it in place.
-    section_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, ffipc::mapping_security().attributes(), PAGE_READWRITE, 0,
-                                      kLookupCacheSize, L"KX_VLT_LOOKUP_CACHE"));
-    if (section_) view_.reset(MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
-    refresh();
-  }
-
-  // Stores |text| under the file part of |name| (a prefix such as "vlt::" and any folders are
-  // dropped: a peer's name never leaves the store). Returns the stored path, empty on failure.
-  fs::path store(const std::string& name, std::string_view text) {
-    std::string file = name;
-    if (const std::size_t colons = file.rfind("::"); colons != std::string::npos) file = file.substr(colons + 2);
-    if (const std::size_t slash = file.find_last_of("\\/:"); slash != std::string::npos) file = file.substr(slash + 1);
-    if (file.empty() || file == "." || file == "..") return {};
-    std::lock_guard<std::mutex> g(lock_);
-    const fs::path path = dir_ / fs::path(tracecore::to_utf16(file));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out) return {};
-    out.close();
-    refresh_locked();
-    return path;
-  }
-
-  std::string read(const std::u16string& name) {
-    std::u16string file = name;
-    if (const std::size_t slash = file.find_last_of(u"\\/:"); slash != std::u16string::npos) file = file.substr(slash + 1);
-    std::lock_guard<std::mutex> g(lock_);
-    std::ifstream in(dir_ / fs::path(file), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  void refresh() {
-    std::lock_guard<std::mutex> g(lock_);
-    refresh_locked();
-  }
-
-  std::size_t entries() const { return entries_; }
-
- private:
-  void refresh_locked() {
-    std::string dir = to_utf8(dir_.u16string());
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
-    lookupcache::lookup_section_writer_t writer({dir});
-    std::size_t n = 0;
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(dir_, ec)) {
-      if (item.path().extension() != ".kxm") continue;
-      Manifest m;
-      try {
-        manifest::loadManifestFile(item.path().u16string(), m);
-      } catch (...) {
-        continue;
-      }
-      std::vector<std::string> keys;
-      for (const ManifestForm& form : m.forms) {
-        for (const std::string* url : {&form.detection.web_ourl, &form.detection.web_murl}) {
-          if (url->empty()) continue;
-          std::string domain;
-          manifest::urlKeys(*url, nullptr, nullptr, nullptr, &domain);
-          if (!domain.empty() && std::find(keys.begin(), keys.end(), domain) == keys.end()) keys.push_back(domain);
-        }
-      }
-      for (const std::string& key : keys) {
-        writer.add({key, 0, to_utf8(item.path().filename().u16string()), false});
-        ++n;
-      }
-    }
-    const std::vector<std::uint8_t> bytes = writer.bytes();
-    if (view_ && bytes.size() <= kLookupCacheSize) {
-      std::memset(view_.get(), 0, kLookupCacheSize);
-      std::memcpy(view_.get(), bytes.data(), bytes.size());
-    }
-    entries_ = n;
-  }
-
-  fs::path dir_;
-  std::mutex lock_;
-  tracecore::unique_handle section_;
-  tracecore::unique_view view_;
-  std::size_t entries_ = 0;
-};
-
-// --- the demo vault ---
-
-class vault_t {
- public:
-  explicit vault_t(const std::wstring& path) {
-    if (path.empty()) return;
-    std::ifstream in{fs::path(path)};
-    if (!in) return;
-    data_ = json::parse(in, nullptr, false);
-    if (data_.is_discarded()) data_ = json::object();
-  }
-
-  // The profile for the manifest's file name and the profile index (any index below 0: the first).
-  // The vault keeps a profile's values by role: an item named "user" or "password" goes to the
-  // form's user-name or password field of |manifest_text| (form |formindex|), under that field's
-  // database name, as the real vault stores them; any other item keeps its own name.
-  bool find(const std::u16string& manifest_name, std::int32_t index, const std::string& manifest_text,
-            std::int32_t formindex, kxmessages::filldata_t& out) const {
-    std::string file = to_utf8(manifest_name);
-    if (const std::size_t slash = file.find_last_of("\\/:"); slash != std::string::npos) file = file.substr(slash + 1);
-    if (!data_.contains("profiles") || !data_["profiles"].is_array()) return false;
-    std::string user_db = "user", password_db = "password";
-    Manifest m;
-    if (!manifest_text.empty()) {
-      try {
-        manifest::parseManifest(manifest_text.data(), manifest_text.size(), m);
-      } catch (...) {
-        m = Manifest();
-      }
-    }
-    const ManifestForm* form = m.findForm(formindex);
-    if (!form && !m.forms.empty()) form = &m.forms.front();
-    if (form) {
-      bool user_found = false, password_found = false;
-      for (const ManifestField& f : form->fields) {
-        if (!f.useit || f.type != field_edit) continue;
-        if (f.password && !password_found) {
-          password_db = f.dbname;
-          password_found = true;
-        } else if (!f.password && !user_found) {
-          user_db = f.dbname;
-          user_found = true;
-        }
-      }
-    }
-    for (const json& p : data_["profiles"]) {
-      if (!p.is_object() || !iequal(p.value("manifest", ""), file)) continue;
-      if (index >= 0 && p.value("profileindex", -1) != index) continue;
-      out.operation = 3;
-      out.profileindex = p.value("profileindex", 0);
-      out.profilename = tracecore::to_utf16(p.value("profilename", ""));
-      out.submitprofile = 1;
-      if (p.contains("items") && p["items"].is_array()) {
-        for (const json& item : p["items"]) {
-          if (!item.is_object()) continue;
-          kxmessages::profileitem_t pi;
-          pi.dbname = item.value("dbname", "");
-          if (pi.dbname == "user") pi.dbname = user_db;
-          else if (pi.dbname == "password") pi.dbname = password_db;
-          pi.displayname = tracecore::to_utf16(item.value("displayname", ""));
-          pi.value = tracecore::to_utf16(item.value("value", ""));
-          pi.memid = -1;  // any field of that database name
-          out.profileitems.push_back(std::move(pi));
-        }
-      }
-      return true;
-    }
-    return false;
-  }
-
- private:
-  static bool iequal(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-  }
-  json data_ = json::object();
-};
 
 // --- the agent ---
 

@@ -276,4 +276,29 @@ void init_control_state(node_t* element);
 std::u16string lower(std::u16string_view s);
 bool iequals(std::u16string_view a, std::u16string_view b);
 
+// Pre-order walk of the elements below |n| (children only, as getElementsByTagName does, or also
+// the anonymous content when |anonymous|), without recursion.
+template <class F>
+void for_each_element_below(node_t* n, F&& visit, bool anonymous = false) {
+  struct open_t {
+    node_t* node;
+    std::size_t next;  // children first, then (with |anonymous|) the anonymous content
+  };
+  std::vector<open_t> stack{{n, 0}};
+  while (!stack.empty()) {
+    open_t& top = stack.back();
+    const std::size_t nc = top.node->children.size();
+    const std::size_t na = anonymous ? top.node->anonymous.size() : 0;
+    if (top.next >= nc + na) {
+      stack.pop_back();
+      continue;
+    }
+    const std::size_t k = top.next++;
+    node_t* c = k < nc ? top.node->children[k] : top.node->anonymous[k - nc];
+    if (c->kind != node_kind::element) continue;
+    visit(c);
+    stack.push_back({c, 0});  // |top| may move
+  }
+}
+
 }  // namespace snapdom
