@@ -141,10 +141,12 @@ TEST_P(ContextAttributeTest, Conversions) {
   EXPECT_EQ(c.name, GetParam().name);
   EXPECT_EQ(c.parent, GetParam().parent);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, ContextAttributeTest,
-                         testing::Values(context_case_t{"type=''", 1, -1, -1},
-                                         context_case_t{"type='pchange' name='5' parent='4'", 2, 5, 4},
-                                         context_case_t{"type='logon' name='' parent='x'", 0, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ContextAttributeTest,
+    testing::Values(
+        context_case_t{.attributes = "type=''", .type = 1, .name = -1, .parent = -1},
+        context_case_t{.attributes = "type='pchange' name='5' parent='4'", .type = 2, .name = 5, .parent = 4},
+        context_case_t{.attributes = "type='logon' name='' parent='x'", .type = 0, .name = 0, .parent = 0}));
 
 TEST(ManifestReader, OptionsWordsAndExtra) {
   const FormOptions o = parseOptions(

@@ -96,7 +96,7 @@ TEST(Normalize, FieldIdsAreUniqueWithinTheManifest) {
 
 struct context_case_t {
   FormContext given;
-  std::size_t position;
+  std::size_t position = 0;  // the first or the second of two forms
   FormContext expected;
 };
 
@@ -114,12 +114,21 @@ TEST_P(NormalizeContextTest, ExplicitContextsFollowTheSteps) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, NormalizeContextTest,
-    testing::Values(context_case_t{{2, 5, 3}, 0, {2, 1, 3}},     // pchange keeps its parent
-                    context_case_t{{0, 1, -1}, 0, {2, 1, 0}},    // name 1 makes a pchange form
-                    context_case_t{{0, 7, 4}, 0, {1, 0, -1}},    // not well formed as first form
-                    context_case_t{{0, 7, 4}, 1, {2, 1, 0}},     // not well formed as second form
-                    context_case_t{{1, 3, 3}, 1, {1, 0, -1}},    // explicit type 1 follows the steps
-                    context_case_t{{0, 0, 9}, 1, {1, 0, -1}}));
+    testing::Values(
+        // pchange keeps its parent
+        context_case_t{.given = {.type = 2, .name = 5, .parent = 3}, .expected = {.type = 2, .name = 1, .parent = 3}},
+        // name 1 makes a pchange form
+        context_case_t{.given = {.type = 0, .name = 1, .parent = -1}, .expected = {.type = 2, .name = 1, .parent = 0}},
+        // not well formed as first form
+        context_case_t{.given = {.type = 0, .name = 7, .parent = 4}, .expected = {.type = 1, .name = 0, .parent = -1}},
+        // not well formed as second form
+        context_case_t{.given = {.type = 0, .name = 7, .parent = 4}, .position = 1,
+                       .expected = {.type = 2, .name = 1, .parent = 0}},
+        // explicit type 1 follows the steps
+        context_case_t{.given = {.type = 1, .name = 3, .parent = 3}, .position = 1,
+                       .expected = {.type = 1, .name = 0, .parent = -1}},
+        context_case_t{.given = {.type = 0, .name = 0, .parent = 9}, .position = 1,
+                       .expected = {.type = 1, .name = 0, .parent = -1}}));
 
 struct caption_case_t {
   const char* stored;

@@ -89,7 +89,7 @@ struct parse_case_t {
   const char* text;
   std::int32_t status;
   const char* parsed;
-  bool flag;
+  bool flag = false;
 };
 class ParseManifestUrlTest : public testing::TestWithParam<parse_case_t> {};
 TEST_P(ParseManifestUrlTest, Tokens) {
@@ -98,17 +98,19 @@ TEST_P(ParseManifestUrlTest, Tokens) {
   EXPECT_EQ(r.text, u(GetParam().parsed));
   EXPECT_EQ(r.flag, GetParam().flag);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, ParseManifestUrlTest,
-                         testing::Values(parse_case_t{"", 0, "", false},
-                                         parse_case_t{"https://a.example.com/", 1, "https://a.example.com/", false},
-                                         parse_case_t{"[m0]:3:2:*.example.com^2dot;8080", 3, "*.example.com:8080", false},
-                                         parse_case_t{"[m0]:2:3:x", 2, "x", true},
-                                         parse_case_t{"[m0]:1:2:x", 1, "x", false},
-                                         parse_case_t{"[m0]:9:2:x", 1, "x", false},
-                                         parse_case_t{"[m0]:3:0:x", 0, "x", false},
-                                         parse_case_t{"[m0]:3:7:x", 0, "x", false},
-                                         parse_case_t{"[m0]:3:2:x:y", 1, "", false},
-                                         parse_case_t{"[m0]:", 1, "[m0]:", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseManifestUrlTest,
+    testing::Values(
+        parse_case_t{.text = "", .status = 0, .parsed = ""},
+        parse_case_t{.text = "https://a.example.com/", .status = 1, .parsed = "https://a.example.com/"},
+        parse_case_t{.text = "[m0]:3:2:*.example.com^2dot;8080", .status = 3, .parsed = "*.example.com:8080"},
+        parse_case_t{.text = "[m0]:2:3:x", .status = 2, .parsed = "x", .flag = true},
+        parse_case_t{.text = "[m0]:1:2:x", .status = 1, .parsed = "x"},
+        parse_case_t{.text = "[m0]:9:2:x", .status = 1, .parsed = "x"},
+        parse_case_t{.text = "[m0]:3:0:x", .status = 0, .parsed = "x"},
+        parse_case_t{.text = "[m0]:3:7:x", .status = 0, .parsed = "x"},
+        parse_case_t{.text = "[m0]:3:2:x:y", .status = 1, .parsed = ""},
+        parse_case_t{.text = "[m0]:", .status = 1, .parsed = "[m0]:"}));
 
 ManifestForm formWithUrl(const char* murl, bool check = true) {
   ManifestForm f;
@@ -131,7 +133,7 @@ TEST(CheckFormUrl, NoCheckAndEmptyPageUrl) {
 struct check_case_t {
   const char* murl;
   std::int32_t expected;
-  bool mismatch;
+  bool mismatch = false;
 };
 class CheckFormUrlTest : public testing::TestWithParam<check_case_t> {};
 TEST_P(CheckFormUrlTest, Results) {
@@ -144,16 +146,16 @@ TEST_P(CheckFormUrlTest, Results) {
             GetParam().mismatch);
 }
 INSTANTIATE_TEST_SUITE_P(Cases, CheckFormUrlTest,
-                         testing::Values(check_case_t{"https://www.example.com/login", 3, false},
-                                         check_case_t{"[m0]:3:2:anything", 6, false},
+                         testing::Values(check_case_t{.murl = "https://www.example.com/login", .expected = 3},
+                                         check_case_t{.murl = "[m0]:3:2:anything", .expected = 6},
                                          // A pattern naming a site is granted on that site only.
-                                         check_case_t{"[m0]:3:2:*.example.com^2dot;8080", 6, false},
-                                         check_case_t{"[m0]:2:2:https^2dot;//*.example.com/*", 6, false},
-                                         check_case_t{"[m0]:3:2:*.bank.co.uk", 2, true},
-                                         check_case_t{"[m0]:3:2:*.co.uk", 6, false},
-                                         check_case_t{"[m0]:3:0:anything", 1, true},
-                                         check_case_t{"[m0]:3:2:a:b", 2, true},
-                                         check_case_t{"https://other.org/", 2, true}));
+                                         check_case_t{.murl = "[m0]:3:2:*.example.com^2dot;8080", .expected = 6},
+                                         check_case_t{.murl = "[m0]:2:2:https^2dot;//*.example.com/*", .expected = 6},
+                                         check_case_t{.murl = "[m0]:3:2:*.bank.co.uk", .expected = 2, .mismatch = true},
+                                         check_case_t{.murl = "[m0]:3:2:*.co.uk", .expected = 6},
+                                         check_case_t{.murl = "[m0]:3:0:anything", .expected = 1, .mismatch = true},
+                                         check_case_t{.murl = "[m0]:3:2:a:b", .expected = 2, .mismatch = true},
+                                         check_case_t{.murl = "https://other.org/", .expected = 2, .mismatch = true}));
 
 TEST(UrlKindName, Names) {
   EXPECT_STREQ(urlKindName(4), "urlSDU");
