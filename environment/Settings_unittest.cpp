@@ -61,12 +61,13 @@ TEST_F(SettingsTest, AMissingKeyIsReportedAsAnInstallationProblem) {
   EXPECT_TRUE(trace.records().empty()) << "defaults are not reported: " << trace.dump();
 }
 
+// By default the text's leading number is 0 or missing: the read fails and each default comes back.
 struct bool_case_t {
   const char* name;
   const wchar_t* text;
-  HRESULT hr;
-  bool with_default_false;
-  bool with_default_true;
+  HRESULT hr = E_INVALIDARG;
+  bool with_default_false = false;
+  bool with_default_true = true;
 };
 
 class SettingsBool : public SettingsTest, public ::testing::WithParamInterface<bool_case_t> {};
@@ -82,11 +83,13 @@ TEST_P(SettingsBool, ReadsTheLeadingNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsBool,
-    ::testing::Values(bool_case_t{"one", L"1", S_OK, true, true}, bool_case_t{"minus_one", L"-1", S_OK, false, false},
-                      bool_case_t{"zero", L"0", E_INVALIDARG, false, true},
-                      bool_case_t{"word", L"yes", E_INVALIDARG, false, true},
-                      bool_case_t{"digits_then_text", L" 12abc", S_OK, true, true},
-                      bool_case_t{"empty", L"", E_INVALIDARG, false, true}),
+    ::testing::Values(
+        bool_case_t{.name = "one", .text = L"1", .hr = S_OK, .with_default_false = true},
+        bool_case_t{.name = "minus_one", .text = L"-1", .hr = S_OK, .with_default_true = false},
+        bool_case_t{.name = "zero", .text = L"0"},
+        bool_case_t{.name = "word", .text = L"yes"},
+        bool_case_t{.name = "digits_then_text", .text = L" 12abc", .hr = S_OK, .with_default_false = true},
+        bool_case_t{.name = "empty", .text = L""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, NumbersReadLikeWtoi) {
