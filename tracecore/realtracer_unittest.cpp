@@ -96,11 +96,11 @@ TEST_F(RealTracerTest, NothingIsWrittenWithoutVltTrace) {
 
 struct ModeCase {
   const char* name;
-  const wchar_t* vlt;          // nullptr: absent; "#n": a number; else text
-  const wchar_t* components;   // nullptr: absent
-  const wchar_t* excluded;
-  int trace_to_file;           // -1: absent
-  int new_file_always;         // -1: absent
+  const wchar_t* vlt = L"#1";                              // nullptr: absent; "#n": a number; else text
+  const wchar_t* components = L"MozillaKXAgentClient.dll";  // nullptr: absent
+  const wchar_t* excluded = nullptr;                        // nullptr: absent
+  int trace_to_file = -1;                                   // -1: absent
+  int new_file_always = -1;                                 // -1: absent
   int mode;
 };
 
@@ -126,19 +126,22 @@ TEST_P(OutputModeTest, FollowsTheRegistry) {
 INSTANTIATE_TEST_SUITE_P(
     Registry, OutputModeTest,
     ::testing::Values(
-        ModeCase{"absent", nullptr, L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_nowhere},
-        ModeCase{"number_one", L"#1", L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_newfile},
-        ModeCase{"number_zero", L"#0", L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_nowhere},
-        ModeCase{"text_five", L"5", L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_newfile},
-        ModeCase{"text_zero", L"0", L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_nowhere},
-        ModeCase{"text_garbage", L"yes", L"MozillaKXAgentClient.dll", nullptr, -1, -1, mode_nowhere},
-        ModeCase{"not_listed", L"#1", nullptr, nullptr, -1, -1, mode_nowhere},
-        ModeCase{"listed_among_others", L"#1", L"kxagent.exe; mozillakxagentclient", nullptr, -1, -1, mode_newfile},
-        ModeCase{"listed_and_excluded", L"#1", L"*", L"MozillaKXAgentClient.dll", -1, -1, mode_nowhere},
-        ModeCase{"one_shared_file", L"#1", L"*", nullptr, 1, 0, mode_file},
-        ModeCase{"console", L"#1", L"*", nullptr, 3, -1, mode_console},
-        ModeCase{"debugger_absent_gives_console", L"#1", L"*", nullptr, 4, -1, mode_console},
-        ModeCase{"unknown_output", L"#1", L"*", nullptr, 2, -1, mode_nowhere}),
+        ModeCase{.name = "absent", .vlt = nullptr, .mode = mode_nowhere},
+        ModeCase{.name = "number_one", .mode = mode_newfile},
+        ModeCase{.name = "number_zero", .vlt = L"#0", .mode = mode_nowhere},
+        ModeCase{.name = "text_five", .vlt = L"5", .mode = mode_newfile},
+        ModeCase{.name = "text_zero", .vlt = L"0", .mode = mode_nowhere},
+        ModeCase{.name = "text_garbage", .vlt = L"yes", .mode = mode_nowhere},
+        ModeCase{.name = "not_listed", .components = nullptr, .mode = mode_nowhere},
+        ModeCase{.name = "listed_among_others", .components = L"kxagent.exe; mozillakxagentclient",
+                 .mode = mode_newfile},
+        ModeCase{.name = "listed_and_excluded", .components = L"*", .excluded = L"MozillaKXAgentClient.dll",
+                 .mode = mode_nowhere},
+        ModeCase{.name = "one_shared_file", .components = L"*", .trace_to_file = 1, .new_file_always = 0,
+                 .mode = mode_file},
+        ModeCase{.name = "console", .components = L"*", .trace_to_file = 3, .mode = mode_console},
+        ModeCase{.name = "debugger_absent_gives_console", .components = L"*", .trace_to_file = 4, .mode = mode_console},
+        ModeCase{.name = "unknown_output", .components = L"*", .trace_to_file = 2, .mode = mode_nowhere}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RealTracerTest, ManyThreadsGiveAFileThatDecodesCleanly) {

@@ -52,11 +52,11 @@ TEST(RecordTest, LongTextIsCutToTheLengthField) {
 
 struct BrokenCase {
   const char* name;
-  size_t cut;        // bytes removed from the end
-  int poke_offset;   // from the first record; -1 for none
-  std::uint8_t poke;
-  const char* stop;
-  size_t records;
+  size_t cut = 0;         // bytes removed from the end
+  int poke_offset = -1;   // from the first record; -1 for none
+  std::uint8_t poke = 0;  // the byte written there
+  const char* stop = "";  // why decoding stopped; "" for the whole file
+  size_t records;         // records decoded
 };
 
 class BrokenFileTest : public ::testing::TestWithParam<BrokenCase> {};
@@ -77,11 +77,13 @@ TEST_P(BrokenFileTest, StopsAndSaysWhere) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BrokenFileTest,
-    ::testing::Values(BrokenCase{"whole", 0, -1, 0, "", 2},
-                      BrokenCase{"text_cut", 3, -1, 0, "truncated record text", 1},
-                      BrokenCase{"header_cut", 18, -1, 0, "truncated record header", 1},
-                      BrokenCase{"bad_kind", 0, 4, 'Z', "unknown record kind", 0},
-                      BrokenCase{"length_too_big", 0, 6, 0xFF, "truncated record text", 0}),
+    ::testing::Values(
+        BrokenCase{.name = "whole", .records = 2},
+        BrokenCase{.name = "text_cut", .cut = 3, .stop = "truncated record text", .records = 1},
+        BrokenCase{.name = "header_cut", .cut = 18, .stop = "truncated record header", .records = 1},
+        BrokenCase{.name = "bad_kind", .poke_offset = 4, .poke = 'Z', .stop = "unknown record kind", .records = 0},
+        BrokenCase{.name = "length_too_big", .poke_offset = 6, .poke = 0xFF, .stop = "truncated record text",
+                   .records = 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordTest, RefusesAFileWithoutTheMagic) {
