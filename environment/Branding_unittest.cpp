@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "environment/BrandingResources.h"
 #include "peers/agent/AgentDriver.h"
 #include "tracecore/testing.h"
 #include "tracecore/win_handles.h"
@@ -36,16 +37,25 @@ TEST_F(BrandingTest, LoadsTheLibraryTheRegistryNamesWithItsResources) {
   ASSERT_TRUE(module);
   EXPECT_EQ(path, dll);
   const wchar_t* text = nullptr;
-  for (UINT id : {40002u, 40003u, 40131u, 40132u, 40133u, 40134u, 40000u, 40006u, 40128u, 40135u, 40136u, 40137u,
-                  40138u, 40139u, 40147u, 40148u, 40123u, 40124u, 40125u, 40151u, 40152u, 40153u, 40154u, 40155u,
-                  40156u, 40157u, 40158u, 40159u, 40160u, 40161u, 40163u})
+  for (UINT id : {IDS_KX_PROMPT_TITLE, IDS_KX_PROMPT_TEXT, IDS_KX_PROMPT_SENSOR_TITLE, IDS_KX_PROMPT_SENSOR_TEXT,
+                  IDS_KX_PROMPT_PERSONAL_TITLE, IDS_KX_PROMPT_PERSONAL_TEXT, IDS_KX_MENU_PRODUCT,
+                  IDS_KX_MENU_DONTPROMPTTRAING, IDS_KX_MENU_DONTPROMPTTRAINL, IDS_KX_MENU_FILLIN,
+                  IDS_KX_MENU_EDITPROFILE, IDS_KX_MENU_ADDPROFILE_FOR, IDS_KX_MENU_DASHBOARD,
+                  IDS_KX_MENU_ICONSETTINGS, IDS_KX_MENU_TRAINPASSWORDCHANGE, IDS_KX_MENU_ADDANOTHERPROFILE,
+                  IDS_KX_RELATEDFORM_CHOICE, IDS_KX_SCAN_TOO_SHORT, IDS_KX_SCAN_TOO_FAST, IDS_KX_SCAN_TOO_SLOW,
+                  IDS_KX_SCAN_TO_ONE_SIDE, IDS_KX_SCAN_NOT_CENTRED, IDS_KX_SCAN_POOR, IDS_KX_SCAN_NOT_STRAIGHT,
+                  IDS_KX_SCAN_PRESS_HARDER, IDS_KX_SCAN_PRESS_LIGHTER, IDS_KX_SCAN_CLEAN_SENSOR, IDS_KX_SCAN_TOO_DRY,
+                  IDS_KX_SCAN_TOO_WET, IDS_KX_SCAN_PARTIAL, IDS_KX_SCAN_STOPPED, IDS_KX_SCAN_TWISTED,
+                  IDS_KX_SCAN_FAINT, IDS_KX_SCAN_NOT_RECOGNISED})
     EXPECT_GT(LoadStringW(module.get(), id, reinterpret_cast<LPWSTR>(&text), 0), 0) << "text " << id;
-  const int n = LoadStringW(module.get(), 40003, reinterpret_cast<LPWSTR>(&text), 0);
+  const int n = LoadStringW(module.get(), IDS_KX_PROMPT_TEXT, reinterpret_cast<LPWSTR>(&text), 0);
   EXPECT_NE(std::wstring(text, n).find(L"<<%PN%>>"), std::wstring::npos);
-  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(303), MAKEINTRESOURCEW(4) /* RT_MENU */));
-  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(905), MAKEINTRESOURCEW(5) /* RT_DIALOG */));
-  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(906), MAKEINTRESOURCEW(5)));
-  for (int image = 501; image <= 506; ++image)
+  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(IDR_KX_ICONMENU), MAKEINTRESOURCEW(4) /* RT_MENU */));
+  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(IDD_KX_CHOOSEMANIFEST), MAKEINTRESOURCEW(5) /* RT_DIALOG */));
+  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(IDD_KX_ICONSETTINGS), MAKEINTRESOURCEW(5)));
+  for (int image : {IDB_KX_IMAGE1, IDB_KX_IMAGE2, IDB_KX_IMAGE3, IDB_KX_IMAGE4, IDB_KX_IMAGE5, IDB_KX_IMAGE6,
+                    IDB_KX_IMAGE1_144, IDB_KX_IMAGE2_144, IDB_KX_IMAGE3_144, IDB_KX_IMAGE4_144, IDB_KX_IMAGE5_144,
+                    IDB_KX_IMAGE6_144})
     EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(image), MAKEINTRESOURCEW(2) /* RT_BITMAP */)) << image;
 }
 
@@ -53,11 +63,11 @@ TEST_F(BrandingTest, MenuTemplateHoldsTheIconMenuItems) {
   set_dll_path(kxagent::executable_directory() + L"KxBranding.dll");
   tracecore::unique_hmodule module(load_branding_library(kKey, nullptr));
   ASSERT_TRUE(module);
-  HMENU menu = LoadMenuW(module.get(), MAKEINTRESOURCEW(303));
+  HMENU menu = LoadMenuW(module.get(), MAKEINTRESOURCEW(IDR_KX_ICONMENU));
   ASSERT_TRUE(menu);
   HMENU popup = GetSubMenu(menu, 0);
   ASSERT_TRUE(popup);
-  for (UINT id : {32783u, 32784u, 32785u, 32786u})
+  for (UINT id : {IDM_KX_HELP, IDM_KX_STARTFLM, IDM_KX_ADDPROFILE, IDM_KX_EDITPROFILE})
     EXPECT_NE(GetMenuState(popup, id, MF_BYCOMMAND), static_cast<UINT>(-1)) << id;
   DestroyMenu(menu);
 }

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "environment/ActivationContext.h"
+#include "environment/BrandingResources.h"
 #include "environment/Settings.h"
 #include "feedback/Texts.h"
 #include "tracecore/trace.h"
@@ -183,8 +184,9 @@ bool need_show_balloon_for_training(kxsettings::settings_t& settings) {
 bool need_show_balloon_for_training() { return need_show_balloon_for_training(kxsettings::settings()); }
 
 prompt_texts_t training_prompt_texts(bool personalmode, bool sensorstateactive) {
-  if (!personalmode) return {40002, 40003};
-  return sensorstateactive ? prompt_texts_t{40131, 40132} : prompt_texts_t{40133, 40134};
+  if (!personalmode) return {IDS_KX_PROMPT_TITLE, IDS_KX_PROMPT_TEXT};
+  return sensorstateactive ? prompt_texts_t{IDS_KX_PROMPT_SENSOR_TITLE, IDS_KX_PROMPT_SENSOR_TEXT}
+                           : prompt_texts_t{IDS_KX_PROMPT_PERSONAL_TITLE, IDS_KX_PROMPT_PERSONAL_TEXT};
 }
 
 }  // namespace ffagent_window

@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include "environment/BrandingResources.h"
 #include "environment/Settings.h"
 #include "feedback/FeedbackTestSupport.h"
 #include "feedback/Texts.h"
@@ -52,8 +53,10 @@ TEST(TrainingPromptTexts, ChosenByPersonalModeAndSensorState) {
   const struct {
     bool personal, sensor;
     UINT title, text;
-  } cases[] = {{false, false, 40002, 40003}, {false, true, 40002, 40003}, {true, true, 40131, 40132},
-               {true, false, 40133, 40134}};
+  } cases[] = {{false, false, IDS_KX_PROMPT_TITLE, IDS_KX_PROMPT_TEXT},
+               {false, true, IDS_KX_PROMPT_TITLE, IDS_KX_PROMPT_TEXT},
+               {true, true, IDS_KX_PROMPT_SENSOR_TITLE, IDS_KX_PROMPT_SENSOR_TEXT},
+               {true, false, IDS_KX_PROMPT_PERSONAL_TITLE, IDS_KX_PROMPT_PERSONAL_TEXT}};
   for (const auto& c : cases) {
     const auto t = training_prompt_texts(c.personal, c.sensor);
     EXPECT_EQ(t.title, c.title) << c.personal << c.sensor;
@@ -64,7 +67,7 @@ TEST(TrainingPromptTexts, ChosenByPersonalModeAndSensorState) {
 TEST(Texts, ProductNameReplacesEveryMarker) {
   EXPECT_EQ(ffui::with_product_name(L"<<%PN%>> and <<%PN%>>!", L"PN <<%PN%>>"), L"PN <<%PN%>> and PN <<%PN%>>!");
   EXPECT_EQ(ffui::product_name(), L"Kestrix Desk");  // from the branding stand-in's version resource
-  const std::wstring text = ffui::ui_text(40003);
+  const std::wstring text = ffui::ui_text(IDS_KX_PROMPT_TEXT);
   EXPECT_NE(text.find(L"Kestrix Desk"), std::wstring::npos);
   EXPECT_EQ(text.find(L"<<%PN%>>"), std::wstring::npos);
   EXPECT_TRUE(ffui::ui_text(39999).empty());
@@ -138,13 +141,13 @@ TEST_F(BalloonTest, SecondTextHidesTheFirstAndReusesTheWindow) {
 }
 
 TEST_F(BalloonTest, TextIdsComeFromTheBrandingLibrary) {
-  balloons_.show(owner_.hwnd(), 40002u, 40003u, 1);
+  balloons_.show(owner_.hwnd(), IDS_KX_PROMPT_TITLE, IDS_KX_PROMPT_TEXT, 1);
   ASSERT_TRUE(balloons_.shown());
-  EXPECT_EQ(balloons_.balloon()->title(), ffui::ui_text(40002));
-  EXPECT_EQ(balloons_.balloon()->text(), ffui::ui_text(40003));
-  balloons_.show(owner_.hwnd(), 40152u);
+  EXPECT_EQ(balloons_.balloon()->title(), ffui::ui_text(IDS_KX_PROMPT_TITLE));
+  EXPECT_EQ(balloons_.balloon()->text(), ffui::ui_text(IDS_KX_PROMPT_TEXT));
+  balloons_.show(owner_.hwnd(), IDS_KX_SCAN_POOR);
   EXPECT_TRUE(balloons_.balloon()->title().empty());
-  EXPECT_EQ(balloons_.balloon()->text(), ffui::ui_text(40152));
+  EXPECT_EQ(balloons_.balloon()->text(), ffui::ui_text(IDS_KX_SCAN_POOR));
   balloons_.show(owner_.hwnd(), 0u);
   EXPECT_FALSE(balloons_.shown());
 }

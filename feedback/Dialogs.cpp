@@ -5,19 +5,21 @@
 #include <algorithm>
 
 #include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/window/Feedback.h"
 #include "environment/ActivationContext.h"
 #include "environment/Branding.h"
+#include "environment/BrandingResources.h"
 #include "feedback/Texts.h"
 #include "feedback/WindowTracking.h"
 #include "tracecore/trace.h"
 
 namespace {
 
-constexpr int kChooseManifestTemplate = 905;
-constexpr int kChoiceList = 905;
-constexpr int kHelpLink = 111;
-constexpr int kIconSettingsTemplate = 906;
-constexpr int kShowIcon = 907, kAlsoUntrained = 908, kNeverShow = 909;
+constexpr int kChooseManifestTemplate = IDD_KX_CHOOSEMANIFEST;
+constexpr int kChoiceList = IDC_KX_CHOICELIST;
+constexpr int kHelpLink = IDC_KX_HELPLINK;
+constexpr int kIconSettingsTemplate = IDD_KX_ICONSETTINGS;
+constexpr int kShowIcon = IDC_KX_SHOWICON, kAlsoUntrained = IDC_KX_NOTTHISPAGE, kNeverShow = IDC_KX_NEVERPROMPT;
 constexpr int kMaxChoiceText = 260;
 
 void init_common_controls() {
@@ -103,7 +105,8 @@ class CHelpHyperLink {
     HWND owner = GetWindow(dialog, GW_OWNER);
     static const ATOM ffclient = GlobalAddAtomW(L"KXMAX_FFClient");
     HWND comm = static_cast<HWND>(GetPropW(ffagent_window::root_of(owner), MAKEINTATOM(ffclient)));
-    if (IsWindow(comm)) PostMessageW(comm, ffipc::registered(ffipc::kxmsg::fbiconmenu_command), 0, 29007);
+    if (IsWindow(comm))
+      PostMessageW(comm, ffipc::registered(ffipc::kxmsg::fbiconmenu_command), 0, ffagent_window::iconcmd_help);
   }
 
  private:
@@ -230,7 +233,7 @@ bool dlgiconsetting_t::run(HMODULE resources, HWND owner) {
 }
 
 void dlgiconsetting_t::init(HWND dialog) {
-  const std::wstring title = ffui::ui_text(40139);
+  const std::wstring title = ffui::ui_text(IDS_KX_MENU_ICONSETTINGS);
   SetWindowTextW(dialog, title.empty() ? L"Icon settings" : title.c_str());
   ShowWindow(GetDlgItem(dialog, kAlsoUntrained), SW_HIDE);
   switch (value_) {

@@ -9,8 +9,8 @@
 
 namespace manifestformselection_implementation {
 
-// The choose-manifest dialog (template 905): one list-view row per choice text, OK only while a
-// row is selected; the choice is identified by its text.
+// The choose-manifest dialog (template IDD_KX_CHOOSEMANIFEST): one list-view row per choice text, OK
+// only while a row is selected; the choice is identified by its text.
 class cdlg_choosemanifest_t {
  public:
   explicit cdlg_choosemanifest_t(std::vector<std::wstring> choices) : choices_(std::move(choices)) {}
@@ -32,8 +32,9 @@ class cdlg_choosemanifest_t {
 
 namespace iconsettings_impl {
 
-// The icon settings dialog (template 906): radio buttons 907 and 909, check box 908 under 907.
-// Values: 0 show the icon, 1 as 0 with 908 checked, 2 never.
+// The icon settings dialog (template IDD_KX_ICONSETTINGS): radio buttons IDC_KX_SHOWICON and
+// IDC_KX_NEVERPROMPT, check box IDC_KX_NOTTHISPAGE under IDC_KX_SHOWICON.
+// Values: 0 show the icon, 1 as 0 with IDC_KX_NOTTHISPAGE checked, 2 never.
 class dlgiconsetting_t {
  public:
   explicit dlgiconsetting_t(int value) : value_(value), initial_(value) {}

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "environment/BrandingResources.h"
 #include "feedback/FeedbackTestSupport.h"
 
 namespace ffagent_window {
@@ -46,7 +47,7 @@ class ChooseManifest : public ::testing::TestWithParam<choice_case_t> {};
 TEST_P(ChooseManifest, AnswersTheIndexOfTheFirstEqualText) {
   const auto& c = GetParam();
   modal_driver_t driver(L"#32770", [&](HWND dialog) {
-    HWND list = GetDlgItem(dialog, 905);
+    HWND list = GetDlgItem(dialog, IDC_KX_CHOICELIST);
     if (c.row < 0) {
       click(dialog, IDCANCEL);
       return;
@@ -75,7 +76,7 @@ TEST(ChooseManifestDialog, ListsEveryChoiceWithTheFirstRowSelectedAndOkOnlyWithA
   bool ok_at_start = false, ok_without = true, ok_again = false;
   int selected_at_start = -1;
   modal_driver_t driver(L"#32770", [&](HWND dialog) {
-    HWND list = GetDlgItem(dialog, 905);
+    HWND list = GetDlgItem(dialog, IDC_KX_CHOICELIST);
     shown = rows(list);
     selected_at_start = ListView_GetNextItem(list, -1, LVNI_SELECTED);
     ok_at_start = IsWindowEnabled(GetDlgItem(dialog, IDOK));
@@ -91,7 +92,7 @@ TEST(ChooseManifestDialog, ListsEveryChoiceWithTheFirstRowSelectedAndOkOnlyWithA
   EXPECT_FALSE(ok_without);
 
   modal_driver_t again(L"#32770", [&](HWND dialog) {
-    HWND list = GetDlgItem(dialog, 905);
+    HWND list = GetDlgItem(dialog, IDC_KX_CHOICELIST);
     select_row(list, -1);
     select_row(list, 2);
     ok_again = IsWindowEnabled(GetDlgItem(dialog, IDOK));
@@ -135,11 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
     Values, IconSettings,
     ::testing::Values(iconsetting_case_t{"never_ok_unchanged", 2, {}, IDOK, 2},
                       iconsetting_case_t{"show_ok_unchanged", 0, {}, IDOK, 0},
-                      iconsetting_case_t{"never_to_show", 2, {907}, IDOK, 0},
-                      iconsetting_case_t{"show_to_never", 0, {909}, IDOK, 2},
-                      iconsetting_case_t{"not_this_page_to_show_keeps_the_check", 1, {907}, IDOK, 1},
-                      iconsetting_case_t{"check_box_sets_one", 0, {908}, IDOK, 1},
-                      iconsetting_case_t{"cancel_keeps_the_given_value", 2, {907}, IDCANCEL, 2}),
+                      iconsetting_case_t{"never_to_show", 2, {IDC_KX_SHOWICON}, IDOK, 0},
+                      iconsetting_case_t{"show_to_never", 0, {IDC_KX_NEVERPROMPT}, IDOK, 2},
+                      iconsetting_case_t{"not_this_page_to_show_keeps_the_check", 1, {IDC_KX_SHOWICON}, IDOK, 1},
+                      iconsetting_case_t{"check_box_sets_one", 0, {IDC_KX_NOTTHISPAGE}, IDOK, 1},
+                      iconsetting_case_t{"cancel_keeps_the_given_value", 2, {IDC_KX_SHOWICON}, IDCANCEL, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IconSettingsDialog, InitialStateFollowsTheValue) {
@@ -153,11 +154,11 @@ TEST(IconSettingsDialog, InitialStateFollowsTheValue) {
     bool c907 = false, c908 = false, c909 = false, enabled908 = false, visible908 = true;
     modal_driver_t driver(L"#32770", [&](HWND dialog) {
       GetWindowTextW(dialog, title, 64);
-      c907 = IsDlgButtonChecked(dialog, 907) == BST_CHECKED;
-      c908 = IsDlgButtonChecked(dialog, 908) == BST_CHECKED;
-      c909 = IsDlgButtonChecked(dialog, 909) == BST_CHECKED;
-      enabled908 = IsWindowEnabled(GetDlgItem(dialog, 908));
-      visible908 = (GetWindowLongW(GetDlgItem(dialog, 908), GWL_STYLE) & WS_VISIBLE) != 0;
+      c907 = IsDlgButtonChecked(dialog, IDC_KX_SHOWICON) == BST_CHECKED;
+      c908 = IsDlgButtonChecked(dialog, IDC_KX_NOTTHISPAGE) == BST_CHECKED;
+      c909 = IsDlgButtonChecked(dialog, IDC_KX_NEVERPROMPT) == BST_CHECKED;
+      enabled908 = IsWindowEnabled(GetDlgItem(dialog, IDC_KX_NOTTHISPAGE));
+      visible908 = (GetWindowLongW(GetDlgItem(dialog, IDC_KX_NOTTHISPAGE), GWL_STYLE) & WS_VISIBLE) != 0;
       click(dialog, IDCANCEL);
     });
     int value = c.value;

@@ -10,6 +10,7 @@
 
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "agentcomm/window/ffcomm.h"
+#include "environment/BrandingResources.h"
 #include "feedback/FeedbackTestSupport.h"
 #include "feedback/FeedbackUI.h"
 #include "peers/agent/AgentDriver.h"
@@ -105,8 +106,15 @@ TEST_F(FeedbackBehindCommWindow, MenuOfAnUntrainedPageFollowsThePagesFlag) {
     std::vector<UINT> entries;
     UINT choose;
     const char* slot;
-  } cases[] = {{true, {32785, 35003, 35004, 32783, 35002, 35001}, 35004, "onshowiconsettings"},
-               {false, {35002, 35001}, 35001, "ondontprompttrainG"}};
+  } cases[] = {{true,
+                {IDM_KX_ADDPROFILE, IDM_KX_DASHBOARD, IDM_KX_ICONSETTINGS, IDM_KX_HELP, IDM_KX_DONTPROMPTTRAINL,
+                 IDM_KX_DONTPROMPTTRAING},
+                IDM_KX_ICONSETTINGS,
+                "onshowiconsettings"},
+               {false,
+                {IDM_KX_DONTPROMPTTRAINL, IDM_KX_DONTPROMPTTRAING},
+                IDM_KX_DONTPROMPTTRAING,
+                "ondontprompttrainG"}};
   for (const auto& c : cases) {
     component_.feedback().set_menu_flag(c.flag);
     std::vector<UINT> entries;
@@ -123,7 +131,7 @@ TEST_F(FeedbackBehindCommWindow, MenuOfAnUntrainedPageFollowsThePagesFlag) {
 
 TEST_F(FeedbackBehindCommWindow, TrainedPageMenuOffersTheFillIn) {
   component_.trained = true;
-  fftest::modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, 35005); });
+  fftest::modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, IDM_KX_FILLIN); });
   click(WM_RBUTTONDOWN, WM_RBUTTONUP);
   ASSERT_TRUE(pump_until([&] { return component_.called("onrequestfillin"); }, 2000));
 }

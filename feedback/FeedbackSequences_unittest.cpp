@@ -13,6 +13,7 @@
 
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "environment/ActivationContext.h"
+#include "environment/BrandingResources.h"
 #include "feedback/Dialogs.h"
 #include "feedback/FeedbackTestSupport.h"
 #include "feedback/Texts.h"
@@ -247,7 +248,7 @@ const sequence_case_t kSequences[] = {
        std::wstring selected;
        HWND owner = nullptr;
        modal_driver_t driver(L"#32770", [&](HWND dialog) {
-         HWND list = GetDlgItem(dialog, 905);
+         HWND list = GetDlgItem(dialog, IDC_KX_CHOICELIST);
          wchar_t text[64] = {};
          ListView_GetItemText(list, ListView_GetNextItem(list, -1, LVNI_SELECTED), 0, text, 64);
          selected = text;

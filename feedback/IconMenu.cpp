@@ -1,13 +1,16 @@
 #include "feedback/IconMenu.h"
 
+#include "agentcomm/window/Feedback.h"
 #include "environment/Branding.h"
+#include "environment/BrandingResources.h"
 #include "feedback/Texts.h"
 #include "tracecore/trace.h"
 
 namespace ffagent_window {
 namespace {
 
-constexpr int kFirstTextNumber = 40000;
+// Entries from here up to the first text number are their own command (see menu_command).
+constexpr int kFirstPassThroughEntry = 29014;
 
 // The icon menu's items addressed by identifier; an identifier the menu lacks changes nothing.
 class menu_editor_t {
@@ -66,47 +69,47 @@ void adjust(menu_editor_t& m, std::uint32_t state, const std::wstring& insert) {
   using ffui::ui_text;
   const bool flag = (state & menustate_flag) != 0;
   if (state & menustate_trained) {
-    m.remove(32786);
-    m.insert_before(32785, 35005, ui_text(40135));
-    m.insert_before(32785, 32786, ui_text(40136));
-    m.set_text(32785, ui_text(40148));
-    m.insert_before(32783, 35003, ui_text(40138));
-    m.remove(32784);
-    m.set_default(35005);
+    m.remove(IDM_KX_EDITPROFILE);
+    m.insert_before(IDM_KX_ADDPROFILE, IDM_KX_FILLIN, ui_text(IDS_KX_MENU_FILLIN));
+    m.insert_before(IDM_KX_ADDPROFILE, IDM_KX_EDITPROFILE, ui_text(IDS_KX_MENU_EDITPROFILE));
+    m.set_text(IDM_KX_ADDPROFILE, ui_text(IDS_KX_MENU_ADDANOTHERPROFILE));
+    m.insert_before(IDM_KX_HELP, IDM_KX_DASHBOARD, ui_text(IDS_KX_MENU_DASHBOARD));
+    m.remove(IDM_KX_STARTFLM);
+    m.set_default(IDM_KX_FILLIN);
     return;
   }
   if (state & menustate_passwordchange) {
     if (flag) {
-      m.replace(32785, 32787, ui_text(40147));
-      m.set_default(32787);
+      m.replace(IDM_KX_ADDPROFILE, IDM_KX_TRAINPASSWORDCHANGE, ui_text(IDS_KX_MENU_TRAINPASSWORDCHANGE));
+      m.set_default(IDM_KX_TRAINPASSWORDCHANGE);
     } else {
-      m.replace(32785, 35000, ui_text(40000));
-      m.set_default(35000);
+      m.replace(IDM_KX_ADDPROFILE, IDM_KX_PRODUCT, ui_text(IDS_KX_MENU_PRODUCT));
+      m.set_default(IDM_KX_PRODUCT);
     }
-    m.replace(32786, 35003, ui_text(40138));
-    m.remove(32784);
+    m.replace(IDM_KX_EDITPROFILE, IDM_KX_DASHBOARD, ui_text(IDS_KX_MENU_DASHBOARD));
+    m.remove(IDM_KX_STARTFLM);
     return;
   }
   if (!flag) {
-    m.remove(32785);
-    m.remove(32783);
-    m.remove(32786);
-    m.remove(32784);
+    m.remove(IDM_KX_ADDPROFILE);
+    m.remove(IDM_KX_HELP);
+    m.remove(IDM_KX_EDITPROFILE);
+    m.remove(IDM_KX_STARTFLM);
   } else {
     if (state & menustate_insert)
-      m.set_text(32785, formatted(40137, insert));
+      m.set_text(IDM_KX_ADDPROFILE, formatted(IDS_KX_MENU_ADDPROFILE_FOR, insert));
     else
-      m.remove(32785);
-    m.insert_before(32786, 35003, ui_text(40138));
-    m.insert_before(32783, 35004, ui_text(40139));
-    m.set_default(32785);
-    m.remove(32786);
-    m.remove(32784);
+      m.remove(IDM_KX_ADDPROFILE);
+    m.insert_before(IDM_KX_EDITPROFILE, IDM_KX_DASHBOARD, ui_text(IDS_KX_MENU_DASHBOARD));
+    m.insert_before(IDM_KX_HELP, IDM_KX_ICONSETTINGS, ui_text(IDS_KX_MENU_ICONSETTINGS));
+    m.set_default(IDM_KX_ADDPROFILE);
+    m.remove(IDM_KX_EDITPROFILE);
+    m.remove(IDM_KX_STARTFLM);
   }
   // Both untrained cases end alike.
-  m.replace(32786, 35001, ui_text(40006));
-  m.insert_before(35001, 35002, ui_text(40128));
-  m.remove(32784);
+  m.replace(IDM_KX_EDITPROFILE, IDM_KX_DONTPROMPTTRAING, ui_text(IDS_KX_MENU_DONTPROMPTTRAING));
+  m.insert_before(IDM_KX_DONTPROMPTTRAING, IDM_KX_DONTPROMPTTRAINL, ui_text(IDS_KX_MENU_DONTPROMPTTRAINL));
+  m.remove(IDM_KX_STARTFLM);
 }
 
 ffui::unique_hmenu profile_menu(const std::vector<menu_profile_t>& profiles, UINT base) {
@@ -119,14 +122,14 @@ ffui::unique_hmenu profile_menu(const std::vector<menu_profile_t>& profiles, UIN
 
 ffui::unique_hmenu build_icon_menu(HMODULE resources, std::uint32_t state, const std::vector<menu_profile_t>& profiles,
                                    const std::wstring& insert) {
-  ffui::unique_hmenu menu(resources ? LoadMenuW(resources, MAKEINTRESOURCEW(303)) : nullptr);
+  ffui::unique_hmenu menu(resources ? LoadMenuW(resources, MAKEINTRESOURCEW(IDR_KX_ICONMENU)) : nullptr);
   HMENU popup = icon_popup(menu);
   if (!popup) return {};
   menu_editor_t editor(popup);
   adjust(editor, state, insert);
   if (!profiles.empty()) {
-    editor.set_submenu(35005, profile_menu(profiles, 29010));
-    editor.set_submenu(32786, profile_menu(profiles, 29002));
+    editor.set_submenu(IDM_KX_FILLIN, profile_menu(profiles, iconcmd_requestfillin));
+    editor.set_submenu(IDM_KX_EDITPROFILE, profile_menu(profiles, iconcmd_editprofile));
   }
   editor.tidy_separators();
   return menu;
@@ -136,20 +139,20 @@ HMENU icon_popup(const ffui::unique_hmenu& menu) { return menu ? GetSubMenu(menu
 
 int menu_command(int menu_id) {
   switch (menu_id) {
-    case 32783: return 29007;
-    case 32784: return 29003;
-    case 32785: return 29001;
-    case 32786: return 29002;
-    case 32787: return 29012;
-    case 35000: return 29004;
-    case 35001: return 29005;
-    case 35002: return 29006;
-    case 35003: return 29008;
-    case 35004: return 29009;
-    case 35005: return 29010;
+    case IDM_KX_HELP: return iconcmd_help;
+    case IDM_KX_STARTFLM: return iconcmd_startFLM;
+    case IDM_KX_ADDPROFILE: return iconcmd_addprofile;
+    case IDM_KX_EDITPROFILE: return iconcmd_editprofile;
+    case IDM_KX_TRAINPASSWORDCHANGE: return iconcmd_starttrainingpsw;
+    case IDM_KX_PRODUCT: return iconcmd_product;
+    case IDM_KX_DONTPROMPTTRAING: return iconcmd_dontprompttrainG;
+    case IDM_KX_DONTPROMPTTRAINL: return iconcmd_dontprompttrainL;
+    case IDM_KX_DASHBOARD: return iconcmd_spawndashboard;
+    case IDM_KX_ICONSETTINGS: return iconcmd_showiconsettings;
+    case IDM_KX_FILLIN: return iconcmd_requestfillin;
     // The profile entries pass through as they are. Numbers from 40000 up are the menu's text
     // numbers, never entries: an item that carries one (40000 itself, say) stands for nothing.
-    default: return menu_id >= 29014 && menu_id < kFirstTextNumber ? menu_id : 0;
+    default: return menu_id >= kFirstPassThroughEntry && menu_id < IDS_KX_FIRST_TEXT ? menu_id : 0;
   }
 }
 

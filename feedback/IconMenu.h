@@ -26,7 +26,7 @@ struct menu_profile_t {
   std::wstring name;
 };
 
-// The template (menu 303 of |resources|) adjusted by |state|: the whole menu, whose first submenu
+// The template (menu IDR_KX_ICONMENU of |resources|) adjusted by |state|: the whole menu, whose first submenu
 // is the icon menu; empty when the template is missing.
 ffui::unique_hmenu build_icon_menu(HMODULE resources, std::uint32_t state, const std::vector<menu_profile_t>& profiles,
                                    const std::wstring& insert);

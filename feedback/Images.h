@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "environment/BrandingResources.h"
 #include "feedback/ui_handles.h"
 
 namespace ffagent_window {
@@ -33,12 +34,12 @@ class icon_image_t {
   SIZE size_{};
 };
 
-// Images 1 to 6 for 96 dpi (resources 501 to 506) and for 144 dpi (511 to 516); a missing one
-// stays empty.
+// Images 1 to 6 for 96 dpi (IDB_KX_IMAGE1 to IDB_KX_IMAGE6) and for 144 dpi (IDB_KX_IMAGE1_144 to
+// IDB_KX_IMAGE6_144); a missing one stays empty.
 class icon_images_t {
  public:
   static constexpr int kCount = 6;
-  static constexpr int kFirst96 = 501, kFirst144 = 511;
+  static constexpr int kFirst96 = IDB_KX_IMAGE1, kFirst144 = IDB_KX_IMAGE1_144;
   // The images for |dpi|: the 144-dpi set from 132 dpi up while it is there, else the 96-dpi set,
   // resampled when their size does not fit |dpi|. False when any image is missing.
   bool load(HMODULE resources, UINT dpi = 96);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "environment/Branding.h"
+#include "environment/BrandingResources.h"
 
 namespace ffagent_window {
 namespace {
@@ -34,7 +35,7 @@ TEST(IconImages, AllSixLoadFromTheBrandingLibrary) {
 }
 
 TEST(IconImages, RowsTopDownAndColoursPremultiplied) {
-  const auto image = icon_image_t::load(kxbranding::branding_library(), 506);
+  const auto image = icon_image_t::load(kxbranding::branding_library(), IDB_KX_IMAGE6);
   ASSERT_TRUE(image);
   const bgra_t centre = pixel(*image, 16, 16);
   EXPECT_EQ(centre.r, 30);

@@ -6,7 +6,9 @@
 #include <exception>
 
 #include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/window/Feedback.h"
 #include "environment/Branding.h"
+#include "environment/BrandingResources.h"
 #include "environment/Settings.h"
 #include "feedback/IconMenu.h"
 #include "feedback/WindowTracking.h"
@@ -24,7 +26,6 @@ constexpr const wchar_t* kClassName = L"KX_LocalAvatarClass";
 constexpr const wchar_t* kWindowName = L"KX_LocalAvatar";
 constexpr UINT kFingerAnimMs = 2000;
 constexpr UINT kHideBalloonMs = 8000;
-constexpr int kDoubleClickCommand = 29011;
 constexpr int kAttachGap = 4;  // pixels between the control and the icon, at 96 dpi
 constexpr UINT kFollowPageMs = 250;
 
@@ -85,10 +86,15 @@ const char* sensor_state_name(int state) {
 }
 
 UINT scan_quality_message(int quality) {
-  static constexpr UINT kMessages[] = {0,     0,     40152, 40123, 40124, 40125, 40126, 40163, 40154, 40155,
-                                       40158, 40161, 40160, 40162, 40157, 40159, 40153, 40151, 40156};
+  // By scan quality; 0 and 1 have no hint.
+  static constexpr UINT kMessages[] = {
+      0,                           0,                         IDS_KX_SCAN_POOR,          IDS_KX_SCAN_TOO_SHORT,
+      IDS_KX_SCAN_TOO_FAST,        IDS_KX_SCAN_TOO_SLOW,      IDS_KX_SCAN_TO_ONE_SIDE,   IDS_KX_SCAN_NOT_RECOGNISED,
+      IDS_KX_SCAN_PRESS_HARDER,    IDS_KX_SCAN_PRESS_LIGHTER, IDS_KX_SCAN_TOO_WET,       IDS_KX_SCAN_TWISTED,
+      IDS_KX_SCAN_STOPPED,         IDS_KX_SCAN_FAINT,         IDS_KX_SCAN_TOO_DRY,       IDS_KX_SCAN_PARTIAL,
+      IDS_KX_SCAN_NOT_STRAIGHT,    IDS_KX_SCAN_NOT_CENTRED,   IDS_KX_SCAN_CLEAN_SENSOR};
   if (quality < 0) return 0;
-  return quality < static_cast<int>(std::size(kMessages)) ? kMessages[quality] : 40152;
+  return quality < static_cast<int>(std::size(kMessages)) ? kMessages[quality] : IDS_KX_SCAN_POOR;
 }
 
 int image_for_state(int state, bool click_enabled, bool cursor_inside) {
@@ -527,7 +533,8 @@ void fficon::on_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (inside(point)) {
         HWND comm = comm_window_for(target_, owner_);
         if (comm)
-          PostMessageW(comm, registered(kxmsg::fbiconmenu_command), window_identity(target_), kDoubleClickCommand);
+          PostMessageW(comm, registered(kxmsg::fbiconmenu_command), window_identity(target_),
+                       iconcmd_mousestate_dblclk);
         else
           KXERROR("NOCOMWINFORMENU");
         UpdateWindow(hwnd);

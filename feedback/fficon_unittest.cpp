@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "agentcomm/transport/RegisteredMessages.h"
+#include "agentcomm/window/Feedback.h"
+#include "environment/BrandingResources.h"
 #include "feedback/FeedbackTestSupport.h"
 #include "feedback/FeedbackUI.h"
 #include "feedback/Texts.h"
@@ -112,7 +114,7 @@ TEST_F(IconTest, CursorOverTheIconShowsTheHoverImage) {
 }
 
 TEST_F(IconTest, SingleClickOpensTheMenuOnlyAfterTheDoubleClickTime) {
-  modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, 35003); });
+  modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, IDM_KX_DASHBOARD); });
   send(WM_LBUTTONDOWN);
   send(WM_LBUTTONUP);
   const DWORD clicked = GetTickCount();
@@ -120,7 +122,7 @@ TEST_F(IconTest, SingleClickOpensTheMenuOnlyAfterTheDoubleClickTime) {
   ASSERT_EQ(lparams(comm_.requests), std::vector<LPARAM>{3});
   EXPECT_EQ(comm_.requests[0].wparam, kIdentity);
   EXPECT_GE(comm_.requests[0].tick - clicked + 20, GetDoubleClickTime());
-  ASSERT_EQ(lparams(comm_.commands), std::vector<LPARAM>{29008});  // the dashboard entry
+  ASSERT_EQ(lparams(comm_.commands), std::vector<LPARAM>{iconcmd_spawndashboard});  // the dashboard entry
   EXPECT_EQ(comm_.commands[0].wparam, kIdentity);
 }
 
@@ -133,19 +135,19 @@ TEST_F(IconTest, DoubleClickPostsTheDefaultCommandAndOpensNoMenu) {
   pump_for(GetDoubleClickTime() * 2);
   EXPECT_TRUE(comm_.requests.empty());
   EXPECT_FALSE(driver.acted());
-  ASSERT_EQ(lparams(comm_.commands), std::vector<LPARAM>{29011});
+  ASSERT_EQ(lparams(comm_.commands), std::vector<LPARAM>{iconcmd_mousestate_dblclk});
   EXPECT_EQ(comm_.commands[0].wparam, kIdentity);
 }
 
 TEST_F(IconTest, RightClickOpensTheMenuAtOnce) {
   comm_.state_word = 0x32;  // untrained, with the flag
-  modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, 35004); });
+  modal_driver_t driver(L"#32768", [](HWND menu) { fftest::choose_menu_item(menu, IDM_KX_ICONSETTINGS); });
   send(WM_RBUTTONDOWN);  // returns once the menu is closed
   EXPECT_TRUE(driver.acted());
   EXPECT_EQ(lparams(comm_.requests), std::vector<LPARAM>{3});
   send(WM_RBUTTONUP);
   ASSERT_TRUE(pump_until([&] { return !comm_.commands.empty(); }, 2000));
-  EXPECT_EQ(lparams(comm_.commands), std::vector<LPARAM>{29009});  // icon settings
+  EXPECT_EQ(lparams(comm_.commands), std::vector<LPARAM>{iconcmd_showiconsettings});  // icon settings
 }
 
 TEST_F(IconTest, ClosedMenuPostsNothing) {
@@ -244,8 +246,10 @@ TEST_P(BadQuality, HintBalloonByScanQuality) {
 
 INSTANTIATE_TEST_SUITE_P(Qualities, BadQuality,
                          ::testing::Values(quality_case_t{0, true, 0}, quality_case_t{1, true, 0},
-                                           quality_case_t{2, true, 40152}, quality_case_t{3, true, 40123},
-                                           quality_case_t{18, true, 40156}, quality_case_t{25, true, 40152},
+                                           quality_case_t{2, true, IDS_KX_SCAN_POOR},
+                                           quality_case_t{3, true, IDS_KX_SCAN_TOO_SHORT},
+                                           quality_case_t{18, true, IDS_KX_SCAN_CLEAN_SENSOR},
+                                           quality_case_t{25, true, IDS_KX_SCAN_POOR},
                                            quality_case_t{25, false, 0}));
 
 TEST_F(IconTest, HintBalloonGoesAfterEightSeconds) {
@@ -258,10 +262,28 @@ TEST_F(IconTest, HintBalloonGoesAfterEightSeconds) {
 }
 
 TEST(ScanQuality, TableOfHints) {
-  const UINT expected[] = {0,     0,     40152, 40123, 40124, 40125, 40126, 40163, 40154, 40155,
-                           40158, 40161, 40160, 40162, 40157, 40159, 40153, 40151, 40156, 40152};
+  const UINT expected[] = {0,
+                           0,
+                           IDS_KX_SCAN_POOR,
+                           IDS_KX_SCAN_TOO_SHORT,
+                           IDS_KX_SCAN_TOO_FAST,
+                           IDS_KX_SCAN_TOO_SLOW,
+                           IDS_KX_SCAN_TO_ONE_SIDE,
+                           IDS_KX_SCAN_NOT_RECOGNISED,
+                           IDS_KX_SCAN_PRESS_HARDER,
+                           IDS_KX_SCAN_PRESS_LIGHTER,
+                           IDS_KX_SCAN_TOO_WET,
+                           IDS_KX_SCAN_TWISTED,
+                           IDS_KX_SCAN_STOPPED,
+                           IDS_KX_SCAN_FAINT,
+                           IDS_KX_SCAN_TOO_DRY,
+                           IDS_KX_SCAN_PARTIAL,
+                           IDS_KX_SCAN_NOT_STRAIGHT,
+                           IDS_KX_SCAN_NOT_CENTRED,
+                           IDS_KX_SCAN_CLEAN_SENSOR,
+                           IDS_KX_SCAN_POOR};  // 19: beyond the table
   for (int q = 0; q < 20; ++q) EXPECT_EQ(scan_quality_message(q), expected[q]) << q;
-  EXPECT_EQ(scan_quality_message(255), 40152u);
+  EXPECT_EQ(scan_quality_message(255), static_cast<UINT>(IDS_KX_SCAN_POOR));
 }
 
 TEST(IconImages, ChosenByStateAndFlags) {
@@ -440,8 +462,8 @@ TEST_F(TrainingPrompt, RecognisedPageWithThePromptShowsTheBalloon) {
   icon_.show(1);
   ASSERT_TRUE(IsWindowVisible(icon_.window()));
   ASSERT_TRUE(icon_.balloon().shown());
-  EXPECT_EQ(icon_.balloon().balloon()->title(), ffui::ui_text(40002));
-  EXPECT_EQ(icon_.balloon().balloon()->text(), ffui::ui_text(40003));
+  EXPECT_EQ(icon_.balloon().balloon()->title(), ffui::ui_text(IDS_KX_PROMPT_TITLE));
+  EXPECT_EQ(icon_.balloon().balloon()->text(), ffui::ui_text(IDS_KX_PROMPT_TEXT));
   EXPECT_EQ(counter_.value().value_or(L""), L"2");
   // The hide timer takes it away.
   SendMessageW(icon_.window(), WM_TIMER, fficon::timer_hideballoon, 0);
@@ -504,14 +526,14 @@ TEST(FeedbackUI, ModesHideAndMenuFlag) {
   std::wstring entry;
   modal_driver_t driver(L"#32768", [&](HWND menu) {
     HMENU m = reinterpret_cast<HMENU>(SendMessageW(menu, 0x01E1 /* MN_GETHMENU */, 0, 0));
-    entry = fftest::menu_text(m, 32785);
-    fftest::choose_menu_item(menu, 32785);
+    entry = fftest::menu_text(m, IDM_KX_ADDPROFILE);
+    fftest::choose_menu_item(menu, IDM_KX_ADDPROFILE);
   });
   SendMessageW(icon.window(), WM_RBUTTONDOWN, 0, MAKELPARAM(10, 10));
   SendMessageW(icon.window(), WM_RBUTTONUP, 0, MAKELPARAM(10, 10));
   EXPECT_EQ(entry, L"Add a logon for www.example.com");
   ASSERT_TRUE(pump_until([&] { return !comm.commands.empty(); }, 2000));
-  EXPECT_EQ(comm.commands[0].lparam, 29001);
+  EXPECT_EQ(comm.commands[0].lparam, iconcmd_addprofile);
   ui->detach();
   EXPECT_EQ(icon.window(), nullptr);
 }

@@ -16,7 +16,7 @@ TEST(DontPromptList, ReadsRecordsOfBothKinds) {
 struct vis_case_t {
   const char* name;
   const char* vis_line;
-  dontprompt_entry_t expected;
+  dontprompt_entry_t expected = {};  // by default the record as its "web=" line made it
 };
 
 class DontPromptVis : public ::testing::TestWithParam<vis_case_t> {};
@@ -28,13 +28,16 @@ TEST_P(DontPromptVis, VisLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DontPromptVis,
-    ::testing::Values(vis_case_t{"set", "vis=1:7", {true, 7}}, vis_case_t{"cleared", "vis=0:0", {false, 0}},
-                      vis_case_t{"flag_not_one", "vis=2:5", {false, 5}},
-                      vis_case_t{"no_colon_keeps_record", "vis=0", {true, 0}},
-                      vis_case_t{"three_parts_keep_record", "vis=0:1:2", {true, 0}},
-                      vis_case_t{"empty_value", "vis=", {true, 0}},
-                      vis_case_t{"unknown_key_ignored", "xyz=0:9", {true, 0}},
-                      vis_case_t{"number_too_large_is_clamped", "vis=1:99999999999", {true, INT32_MAX}}),
+    ::testing::Values(
+        vis_case_t{.name = "set", .vis_line = "vis=1:7", .expected = {.flag = true, .number = 7}},
+        vis_case_t{.name = "cleared", .vis_line = "vis=0:0", .expected = {.flag = false, .number = 0}},
+        vis_case_t{.name = "flag_not_one", .vis_line = "vis=2:5", .expected = {.flag = false, .number = 5}},
+        vis_case_t{.name = "no_colon_keeps_record", .vis_line = "vis=0"},
+        vis_case_t{.name = "three_parts_keep_record", .vis_line = "vis=0:1:2"},
+        vis_case_t{.name = "empty_value", .vis_line = "vis="},
+        vis_case_t{.name = "unknown_key_ignored", .vis_line = "xyz=0:9"},
+        vis_case_t{.name = "number_too_large_is_clamped", .vis_line = "vis=1:99999999999",
+                   .expected = {.flag = true, .number = INT32_MAX}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DontPromptList, WritesDialogsFirstAndReadsItsOwnOutput) {

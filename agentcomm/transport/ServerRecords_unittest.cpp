@@ -57,8 +57,8 @@ TEST(ServerRecords, BlockRecordAndKindChecks) {
 struct prefixed_case_t {
   const char* name;
   std::vector<std::uint8_t> view;
-  bool ok;
-  std::size_t length;
+  bool ok = false;         // a payload is read
+  std::size_t length = 0;  // its length
 };
 
 class LengthPrefixed : public ::testing::TestWithParam<prefixed_case_t> {};
@@ -77,12 +77,13 @@ TEST_P(LengthPrefixed, LengthIsBoundedByTheMapping) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LengthPrefixed,
-    ::testing::Values(prefixed_case_t{"exact", {3, 0, 0, 0, 'a', 'b', 'c'}, true, 3},
-                      prefixed_case_t{"page_padding", {2, 0, 0, 0, 'a', 'b', 0, 0, 0}, true, 2},
-                      prefixed_case_t{"empty_payload", {0, 0, 0, 0}, true, 0},
-                      prefixed_case_t{"one_too_many", {4, 0, 0, 0, 'a', 'b', 'c'}, false, 0},
-                      prefixed_case_t{"huge_length", {0xFF, 0xFF, 0xFF, 0xFF, 'a'}, false, 0},
-                      prefixed_case_t{"no_length", {1, 0, 0}, false, 0}),
+    ::testing::Values(
+        prefixed_case_t{.name = "exact", .view = {3, 0, 0, 0, 'a', 'b', 'c'}, .ok = true, .length = 3},
+        prefixed_case_t{.name = "page_padding", .view = {2, 0, 0, 0, 'a', 'b', 0, 0, 0}, .ok = true, .length = 2},
+        prefixed_case_t{.name = "empty_payload", .view = {0, 0, 0, 0}, .ok = true, .length = 0},
+        prefixed_case_t{.name = "one_too_many", .view = {4, 0, 0, 0, 'a', 'b', 'c'}},
+        prefixed_case_t{.name = "huge_length", .view = {0xFF, 0xFF, 0xFF, 0xFF, 'a'}},
+        prefixed_case_t{.name = "no_length", .view = {1, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServerRecords, TextMappingStopsAtNulOrEnd) {

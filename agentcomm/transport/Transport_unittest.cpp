@@ -298,10 +298,10 @@ TEST_F(TransportTest, ReceiveBlockCopiesThePayloadAndRefusesALengthBeyondTheMapp
 // by whoever made it: the call fails before it reaches the agent and leaves the page as it was.
 struct squat_case_t {
   const char* name;
-  const wchar_t* object;
-  bool by_event;
-  bool text;  // send_text instead of pass_block
-  std::uint32_t length;
+  const wchar_t* object = L"BLOCK_TO_KX";  // the name taken first
+  bool by_event = false;                   // an event holds it instead of a one-page mapping
+  bool text = false;                       // send_text instead of pass_block
+  std::uint32_t length;                    // of the payload
 };
 
 class SquattedMapping : public TransportTest, public ::testing::WithParamInterface<squat_case_t> {};
@@ -343,10 +343,11 @@ TEST_P(SquattedMapping, TheCallFailsAndLeavesThePageAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, SquattedMapping,
-    ::testing::Values(squat_case_t{"block_larger_than_the_page", L"BLOCK_TO_KX", false, false, 64 * 1024},
-                      squat_case_t{"block_that_would_fit", L"BLOCK_TO_KX", false, false, 100},
-                      squat_case_t{"text_larger_than_the_page", L"KXTEMPLATE", false, true, 64 * 1024},
-                      squat_case_t{"block_name_held_by_an_event", L"BLOCK_TO_KX", true, false, 100}),
+    ::testing::Values(
+        squat_case_t{.name = "block_larger_than_the_page", .length = 64 * 1024},
+        squat_case_t{.name = "block_that_would_fit", .length = 100},
+        squat_case_t{.name = "text_larger_than_the_page", .object = L"KXTEMPLATE", .text = true, .length = 64 * 1024},
+        squat_case_t{.name = "block_name_held_by_an_event", .by_event = true, .length = 100}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A holder that keeps the channel's mutex for ever (a hung or hostile client of the agent).

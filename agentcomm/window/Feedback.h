@@ -1,7 +1,8 @@
 // What the communication window and the component ask of the feedback UI: the icon beside the page
 // with its modes, the browser-window messages it follows, the flag the menu's state word reads, and
-// the two modal dialogs. The UI itself (feedback/) implements it; the module hands the component its
-// implementation. feedback_window_t is the quiet stand-in used until one is given (and by tests).
+// the two modal dialogs; and the commands the UI sends back. The UI itself (feedback/) implements it;
+// the module hands the component its implementation. feedback_window_t is the quiet stand-in used
+// until one is given (and by tests).
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,24 @@ enum icon_mode_t : std::int32_t {
   icon_trained = 0,         // the page is recognised
   icon_trainingprompt = 1,  // an unknown page with a password field
   icon_passwordchange = 2,  // a password-change screen
+};
+
+// The commands of the icon's menu and dialogs, as they reach the communication window (lParam of
+// "KX_FBICONMENU_COMMAND"), each named after what the window runs for it. Numbers outside
+// iconcmd_addprofile..iconcmd_starttrainingpsw run nothing.
+enum icon_command_t : std::int32_t {
+  iconcmd_addprofile = 29001,         // onaddprofile
+  iconcmd_editprofile = 29002,        // oneditprofile
+  iconcmd_startFLM = 29003,           // onstartFLM
+  iconcmd_product = 29004,            // the product's own entry: runs nothing
+  iconcmd_dontprompttrainG = 29005,   // ondontprompttrainG
+  iconcmd_dontprompttrainL = 29006,   // ondontprompttrainL
+  iconcmd_help = 29007,               // onhelp
+  iconcmd_spawndashboard = 29008,     // the agent opens its dashboard
+  iconcmd_showiconsettings = 29009,   // onshowiconsettings
+  iconcmd_requestfillin = 29010,      // onrequestfillin
+  iconcmd_mousestate_dblclk = 29011,  // a double click: fill-in, password-change or other training
+  iconcmd_starttrainingpsw = 29012,   // onstarttrainingpsw
 };
 
 class feedback_i {

@@ -283,19 +283,19 @@ void ffcomm_t::dispatch_action_request(WPARAM reply, LPARAM operation) {
 void ffcomm_t::run_menu_command(LPARAM command) {
   KXSCOPE_IF(tracecore::cat_window_class, "ffwin::windowproc");
   switch (command) {
-    case 29001: onaddprofile(); break;
-    case 29002: oneditprofile(); break;
-    case 29003: onstartFLM(); break;
-    case 29005: ondontprompttrainG(); break;
-    case 29006: ondontprompttrainL(); break;
-    case 29007: onhelp(); break;
-    case 29008:
+    case iconcmd_addprofile: onaddprofile(); break;
+    case iconcmd_editprofile: oneditprofile(); break;
+    case iconcmd_startFLM: onstartFLM(); break;
+    case iconcmd_dontprompttrainG: ondontprompttrainG(); break;
+    case iconcmd_dontprompttrainL: ondontprompttrainL(); break;
+    case iconcmd_help: onhelp(); break;
+    case iconcmd_spawndashboard:
       if (agent_)
         ffipc::forward_message(agent_, registered(kxmsg::agent_spawn_dashboard), reinterpret_cast<WPARAM>(browser_), 0);
       break;
-    case 29009: onshowiconsettings(); break;
-    case 29010: onrequestfillin(); break;
-    case 29011: {
+    case iconcmd_showiconsettings: onshowiconsettings(); break;
+    case iconcmd_requestfillin: onrequestfillin(); break;
+    case iconcmd_mousestate_dblclk: {
       KXSCOPE("ICONMENUCOMMAND::mousestate_dblclk");
       if (thepage_is_trained())
         onrequestfillin();
@@ -305,8 +305,8 @@ void ffcomm_t::run_menu_command(LPARAM command) {
         onstarttraining();
       break;
     }
-    case 29012: onstarttrainingpsw(); break;
-    default: break;  // 29004 and anything unknown
+    case iconcmd_starttrainingpsw: onstarttrainingpsw(); break;
+    default: break;  // iconcmd_product and anything unknown
   }
 }
 

@@ -226,7 +226,7 @@ TEST_F(CommWindowTest, TheClassGoesWithTheLastWindowAndComesBackWithTheNext) {
 
   comm_.destroy_window();
   EXPECT_TRUE(class_registered()) << "another window of the class lives";
-  SendMessageW(other.comm_window(), registered(kxmsg::fbiconmenu_command), 0, 29001);
+  SendMessageW(other.comm_window(), registered(kxmsg::fbiconmenu_command), 0, iconcmd_addprofile);
   EXPECT_TRUE(other.called("onaddprofile")) << "and still works";
 
   other.destroy_window();
@@ -392,26 +392,26 @@ TEST_P(MenuCommand, RunsItsAction) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MenuCommand,
-    ::testing::Values(command_case_t{"addprofile", 29001, false, false, "onaddprofile"},
-                      command_case_t{"editprofile", 29002, false, false, "oneditprofile"},
-                      command_case_t{"startFLM", 29003, false, false, "onstartFLM"},
-                      command_case_t{"none_29004", 29004, false, false, nullptr},
-                      command_case_t{"dontprompttrainG", 29005, false, false, "ondontprompttrainG"},
-                      command_case_t{"dontprompttrainL", 29006, false, false, "ondontprompttrainL"},
-                      command_case_t{"help", 29007, false, false, "onhelp"},
-                      command_case_t{"iconsettings", 29009, false, false, "onshowiconsettings"},
-                      command_case_t{"requestfillin", 29010, false, false, "onrequestfillin"},
-                      command_case_t{"dblclk_trained", 29011, true, true, "onrequestfillin"},
-                      command_case_t{"dblclk_passwordchange", 29011, false, true, "onstarttrainingpsw"},
-                      command_case_t{"dblclk_unknown_page", 29011, false, false, "onstarttraining"},
-                      command_case_t{"starttrainingpsw", 29012, false, false, "onstarttrainingpsw"},
-                      command_case_t{"above_range", 29013, false, false, nullptr},
-                      command_case_t{"below_range", 29000, false, false, nullptr}),
+    ::testing::Values(command_case_t{"addprofile", iconcmd_addprofile, false, false, "onaddprofile"},
+                      command_case_t{"editprofile", iconcmd_editprofile, false, false, "oneditprofile"},
+                      command_case_t{"startFLM", iconcmd_startFLM, false, false, "onstartFLM"},
+                      command_case_t{"product_runs_nothing", iconcmd_product, false, false, nullptr},
+                      command_case_t{"dontprompttrainG", iconcmd_dontprompttrainG, false, false, "ondontprompttrainG"},
+                      command_case_t{"dontprompttrainL", iconcmd_dontprompttrainL, false, false, "ondontprompttrainL"},
+                      command_case_t{"help", iconcmd_help, false, false, "onhelp"},
+                      command_case_t{"iconsettings", iconcmd_showiconsettings, false, false, "onshowiconsettings"},
+                      command_case_t{"requestfillin", iconcmd_requestfillin, false, false, "onrequestfillin"},
+                      command_case_t{"dblclk_trained", iconcmd_mousestate_dblclk, true, true, "onrequestfillin"},
+                      command_case_t{"dblclk_passwordchange", iconcmd_mousestate_dblclk, false, true, "onstarttrainingpsw"},
+                      command_case_t{"dblclk_unknown_page", iconcmd_mousestate_dblclk, false, false, "onstarttraining"},
+                      command_case_t{"starttrainingpsw", iconcmd_starttrainingpsw, false, false, "onstarttrainingpsw"},
+                      command_case_t{"above_range", iconcmd_starttrainingpsw + 1, false, false, nullptr},
+                      command_case_t{"below_range", iconcmd_addprofile - 1, false, false, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommWindowTest, DashboardCommandIsForwardedToTheAgent) {
   const std::size_t before = agent_got("WM_KX_AGENT_SPAWN_DASHBOARD").size();
-  menu(0, 29008);
+  menu(0, iconcmd_spawndashboard);
   const auto got = agent_got("WM_KX_AGENT_SPAWN_DASHBOARD");
   ASSERT_EQ(got.size(), before + 1);
   EXPECT_EQ(got.back()["wparam"], id(browser_.hwnd()));
