@@ -10,6 +10,7 @@
 
 #include "agentcomm/window/AgentCalls.h"
 #include "environment/Branding.h"
+#include "environment/BrandingResources.h"
 #include "include_extension/AgentRequests.h"
 #include "environment/LookupCache.h"
 #include "environment/Paths.h"
@@ -560,7 +561,7 @@ std::optional<Manifest> CExtensionImpl::selectedManifest(const PageState& state)
         for (const auto& c : choices) texts.push_back(as_wide(c));
         return feedback().selectoneform(texts);
       },
-      as_u16(kxbranding::branding_string(40130)));
+      as_u16(kxbranding::branding_string(IDS_KX_RELATEDFORM_CHOICE)));
 }
 
 bool CExtensionImpl::requestFillData(nsIDOMDocument* document, const Manifest& manifest, std::int32_t profile) {

@@ -151,9 +151,9 @@ bool ffcomm_t::createwindow(HWND browser) {
   class_guard.unlock();
   if (tracecore::category_on(tracecore::cat_window_class))
     KXTRACE("'`I0A`'hcommwnd: %p, htarget: '%s'", static_cast<void*>(hwnd), describe(browser).c_str());
-  if (!feedback_->attach(comm_, browser_)) KXERROR("cannot create the feedback icon");
+  if (!feedback_->attach(comm_.get(), browser_)) KXERROR("cannot create the feedback icon");
   if (!SetPropW(browser_, prop(atoms().hkloaded), reinterpret_cast<HANDLE>(1))) KXERROR_LAST("setHKLOADED");
-  SetPropW(browser_, prop(atoms().ffclient), reinterpret_cast<HANDLE>(comm_));
+  SetPropW(browser_, prop(atoms().ffclient), reinterpret_cast<HANDLE>(comm_.get()));
 
   kxmessages::block_replyto_t replyto;
   replyto.replytowindow = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(browser_));
@@ -173,12 +173,11 @@ void ffcomm_t::destroy_window() {
     feedback_->detach();
     {
       const std::lock_guard class_guard(class_lock());
-      if (comm_ && IsWindow(comm_)) DestroyWindow(comm_);
+      comm_.reset();
       if (UnregisterClassW(kClassName, tracecore::this_module()) &&
           tracecore::category_on(tracecore::cat_window_class))
         KXTRACE("'`I02`'class unregistered");
     }
-    comm_ = nullptr;
     KXTRACE("destroyed");
   } catch (...) {
     KXERROR("oo");
@@ -191,10 +190,10 @@ void ffcomm_t::dispatch_hook(LPARAM lparam) {
     if (lparam) {
       if (!read_hook_message(lparam, m)) throw std::runtime_error("unreadable hook message");
     } else {
-      m.hwnd = static_cast<HWND>(GetPropW(comm_, prop(atoms().cw_hwnd)));
-      m.message = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(GetPropW(comm_, prop(atoms().cw_umsg))));
-      m.wParam = reinterpret_cast<WPARAM>(GetPropW(comm_, prop(atoms().cw_wparam)));
-      m.lParam = reinterpret_cast<LPARAM>(GetPropW(comm_, prop(atoms().cw_lparam)));
+      m.hwnd = static_cast<HWND>(GetPropW(comm_.get(), prop(atoms().cw_hwnd)));
+      m.message = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(GetPropW(comm_.get(), prop(atoms().cw_umsg))));
+      m.wParam = reinterpret_cast<WPARAM>(GetPropW(comm_.get(), prop(atoms().cw_wparam)));
+      m.lParam = reinterpret_cast<LPARAM>(GetPropW(comm_.get(), prop(atoms().cw_lparam)));
     }
   } catch (...) {
     KXERROR("hk recievemsg oo");
@@ -363,14 +362,14 @@ LRESULT CALLBACK ffcomm_t::class_windowproc(HWND hwnd, UINT msg, WPARAM wparam, 
       if (tracecore::category_on(tracecore::cat_window_class))
         KXTRACE("'`I02`'WM_CREATE, this=%p", static_cast<void*>(self));
       if (!SetPropW(hwnd, prop(atoms().this_), self)) KXERROR_LAST("cannot subclass fbv");
-      self->comm_ = hwnd;
+      self->comm_.reset(hwnd);
       return self->windowproc(hwnd, msg, wparam, lparam);
     }
     if (msg == WM_DESTROY) {
       auto* self = static_cast<ffcomm_t*>(GetPropW(hwnd, prop(atoms().this_)));
       if (self) {
         self->windowproc(hwnd, msg, wparam, lparam);
-        self->comm_ = nullptr;
+        static_cast<void>(self->comm_.release());  // it is being destroyed already
         RemovePropW(hwnd, prop(atoms().this_));
       } else {
         KXERROR("was not fbv");

@@ -10,6 +10,7 @@
 #include "agentcomm/transport/Transport.h"
 #include "agentcomm/window/Feedback.h"
 #include "agentcomm/window/callbacks.h"
+#include "tracecore/win_handles.h"
 
 namespace ffagent_window {
 
@@ -52,7 +53,7 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
 
   HWND agent_window() const { return agent_; }
   HWND browser_window() const { return browser_; }
-  HWND comm_window() const { return comm_; }
+  HWND comm_window() const { return comm_.get(); }
   feedback_i& feedback() { return *feedback_; }
 
   static LRESULT CALLBACK class_windowproc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -71,7 +72,8 @@ class ffcomm_t : public ffactions::kxagent_callbacks, public page_callbacks {
 
   HWND agent_ = nullptr;
   HWND browser_ = nullptr;
-  HWND comm_ = nullptr;
+  // Set when the window is created, given up (not destroyed again) when it is being destroyed.
+  tracecore::unique_hwnd comm_;
   std::unique_ptr<feedback_i> feedback_;
 };
 

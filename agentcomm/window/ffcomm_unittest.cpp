@@ -113,12 +113,12 @@ class browser_window_t {
 // The component's table of current operations per document.
 class registry_t final : public operation_registry_i {
  public:
-  bool try_begin(std::uint32_t docid, std::int32_t operation, std::int32_t& current) override {
-    auto [it, fresh] = table.try_emplace(docid, operation);
+  bool try_begin(kxmessages::document_id_t docid, std::int32_t operation, std::int32_t& current) override {
+    auto [it, fresh] = table.try_emplace(docid.value(), operation);
     current = it->second;
     return fresh;
   }
-  void cancel(std::uint32_t docid) override { table.erase(docid); }
+  void cancel(kxmessages::document_id_t docid) override { table.erase(docid.value()); }
   std::map<std::uint32_t, std::int32_t> table;
 };
 
@@ -468,7 +468,7 @@ TEST_F(CommWindowTest, CallGateSendsOneCallPerDocumentAndTheAgentAnswers) {
   ask.manifestprofileID.manifestfilename = u"idv::login.kxm";
   ask.manifestprofileID.profileindex = 1;
   tracecore::testing::capture_t trace;
-  ASSERT_TRUE(call_kxagent(registry, 0xbeef, 3, ask));
+  ASSERT_TRUE(call_kxagent(registry, kxmessages::document_id_t(0xbeef), 3, ask));
   EXPECT_TRUE(trace.has('U', "'`I0B`'call_KXAgent for preparefillindata")) << trace.dump();
   EXPECT_EQ(ask.callheader.requestID, 0xbeef);
   const auto sent = agent_->log_of("block").back();
@@ -483,10 +483,10 @@ TEST_F(CommWindowTest, CallGateSendsOneCallPerDocumentAndTheAgentAnswers) {
 
   // The document is busy until a handler clears its operation.
   const std::size_t blocks = agent_->log_of("block").size();
-  EXPECT_FALSE(call_kxagent(registry, 0xbeef, 1, ask));
+  EXPECT_FALSE(call_kxagent(registry, kxmessages::document_id_t(0xbeef), 1, ask));
   EXPECT_TRUE(trace.has('E', "0 busy preparefillindata")) << trace.dump();
   EXPECT_EQ(agent_->log_of("block").size(), blocks) << "a refused call sends nothing";
-  EXPECT_FALSE(call_kxagent(registry, 0, 3, ask)) << "a document without identity";
+  EXPECT_FALSE(call_kxagent(registry, kxmessages::document_id_t(), 3, ask)) << "a document without identity";
   EXPECT_EQ(registry.table.size(), 1u);
 }
 
@@ -510,7 +510,7 @@ TEST_F(CommWindowTest, TwoBrowserWindowsEachGetTheAnswerToTheirOwnRequest) {
     ask.callheader.targetwnd = ask.callheader.activewnd = static_cast<std::int32_t>(id(c.browser));
     ask.manifestprofileID.manifestfilename = u"idv::login.kxm";
     ask.manifestprofileID.profileindex = 1;
-    ASSERT_TRUE(call_kxagent(registry, c.docid, 3, ask));
+    ASSERT_TRUE(call_kxagent(registry, kxmessages::document_id_t(c.docid), 3, ask));
   }
   EXPECT_TRUE(kxagent::pump_until([&] { return comm_.called("onsenddata") && second.called("onsenddata"); }, 10000));
   for (const client_t& c : clients) {
@@ -523,7 +523,7 @@ TEST_F(CommWindowTest, UnknownManifestIsAnsweredWithRequestAborted) {
   registry_t registry;
   kxmessages::block_filldata_request_t ask;
   ask.manifestprofileID.manifestfilename = u"vlt::unknown.kxm";
-  ASSERT_TRUE(call_kxagent(registry, 77, 3, ask));
+  ASSERT_TRUE(call_kxagent(registry, kxmessages::document_id_t(77), 3, ask));
   ASSERT_TRUE(wait_for("onrequestaborted"));
   EXPECT_EQ(comm_.aborted.requestID, 77);
 }
@@ -688,7 +688,7 @@ TEST(CommWindowWithoutAgent, CreationIsRefusedAndTheGateKeepsNothing) {
   registry_t registry;
   kxmessages::block_domain_manifests_t m;
   tracecore::testing::capture_t trace;
-  EXPECT_FALSE(call_kxagent(registry, 5, 4, m)) << "nothing can answer a call that never went out";
+  EXPECT_FALSE(call_kxagent(registry, kxmessages::document_id_t(5), 4, m)) << "nothing can answer a call that never went out";
   EXPECT_EQ(registry.table.count(5), 0u) << "the document is not left busy";
   EXPECT_TRUE(trace.has('E', "0 '`I04`'call_KXAgent: changepassword did not reach the agent")) << trace.dump();
   EXPECT_TRUE(agent_has_fingers()) << "no agent: assume fingers";
