@@ -110,8 +110,8 @@ TEST(InMemStorageFormat, StringsCarryTheirTerminator) {
 }
 
 struct width_case {
-  std::uint64_t value;
-  std::uint32_t width;
+  std::uint64_t value;  // a count or a payload length
+  std::uint32_t width;  // bytes of its packed form
 };
 
 class PackedCount : public ::testing::TestWithParam<width_case> {};
@@ -133,10 +133,12 @@ TEST_P(PackedCount, WidthAndRoundTrip) {
   EXPECT_FALSE(read_packed(shortr, back));
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, PackedCount,
-                         ::testing::Values(width_case{0, 1}, width_case{63, 1}, width_case{64, 2},
-                                           width_case{16383, 2}, width_case{16384, 4},
-                                           width_case{0x3FFFFFFF, 4}, width_case{0x40000000, 8}));
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, PackedCount,
+    ::testing::Values(width_case{.value = 0, .width = 1}, width_case{.value = 63, .width = 1},
+                      width_case{.value = 64, .width = 2}, width_case{.value = 16383, .width = 2},
+                      width_case{.value = 16384, .width = 4}, width_case{.value = 0x3FFFFFFF, .width = 4},
+                      width_case{.value = 0x40000000, .width = 8}));
 
 class PayloadLength : public ::testing::TestWithParam<width_case> {};
 
@@ -157,9 +159,10 @@ TEST_P(PayloadLength, ValueSizeFollowsTheWidth) {
   EXPECT_EQ(back.size(), length);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, PayloadLength,
-                         ::testing::Values(width_case{63, 1}, width_case{64, 2}, width_case{16383, 2},
-                                           width_case{16384, 4}));
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, PayloadLength,
+    ::testing::Values(width_case{.value = 63, .width = 1}, width_case{.value = 64, .width = 2},
+                      width_case{.value = 16383, .width = 2}, width_case{.value = 16384, .width = 4}));
 
 struct header_case {
   const char* what;
