@@ -148,30 +148,32 @@ TEST(TraceViewTest, FiltersKeepTheTrueDepth) {
   };
   struct case_t {
     const char* name;
-    view_options_t options;
+    std::optional<std::uint32_t> thread = {};
+    std::string grep = {};
+    bool errors_only = false;
     std::string expected;
-  };
-  auto opts = [](std::optional<std::uint32_t> thread, std::string grep, bool errors) {
-    view_options_t o;
-    o.thread = thread;
-    o.grep = std::move(grep);
-    o.errors_only = errors;
-    return o;
   };
   const std::string t1 = "000001a4 --/--/-- --:--:--.--- ", t2 = "0000beef --/--/-- --:--:--.--- ";
   const case_t cases[] = {
-      {"thread", opts(0xbeef, "", false),
-       t2 + "> KXIntrn::recognizePage\n" + t2 + "  E ERR 0 null entry\n" + t2 + "<\n"},
-      {"errors", opts(std::nullopt, "", true),
-       t2 + "  E ERR 0 null entry\n" + t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
+      {.name = "thread", .thread = 0xbeef,
+       .expected = t2 + "> KXIntrn::recognizePage\n" + t2 + "  E ERR 0 null entry\n" + t2 + "<\n"},
+      {.name = "errors", .errors_only = true,
+       .expected = t2 + "  E ERR 0 null entry\n" + t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
       // The text as shown, marker taken out; the error code is part of it.
-      {"grep", opts(std::nullopt, "document", false), t1 + "  U Active document x\n"},
-      {"grep code", opts(std::nullopt, "-2147467261", false), t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
-      {"grep marker", opts(std::nullopt, "I04", false), ""},
-      {"all three", opts(0x1a4, "NSPTR", true), t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
-      {"nothing", opts(0x1a5, "", false), ""},
+      {.name = "grep", .grep = "document", .expected = t1 + "  U Active document x\n"},
+      {.name = "grep code", .grep = "-2147467261", .expected = t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
+      {.name = "grep marker", .grep = "I04", .expected = ""},
+      {.name = "all three", .thread = 0x1a4, .grep = "NSPTR", .errors_only = true,
+       .expected = t1 + "    E ERR -2147467261 NSPTR(cpdomelement)\n"},
+      {.name = "nothing", .thread = 0x1a5, .expected = ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(body(view(records, c.options)), c.expected) << c.name;
+  for (const auto& c : cases) {
+    view_options_t options;
+    options.thread = c.thread;
+    options.grep = c.grep;
+    options.errors_only = c.errors_only;
+    EXPECT_EQ(body(view(records, options)), c.expected) << c.name;
+  }
 }
 
 TEST(TraceViewTest, ShowArguments) {
@@ -211,12 +213,16 @@ TEST(TraceViewTest, ShowArguments) {
 
 TEST(TraceViewTest, ColourOnlyOnATerminalUnlessTold) {
   struct case_t {
-    colour_mode_t mode;
-    bool terminal, no_color_env, expected;
+    colour_mode_t mode = colour_mode_t::automatic;
+    bool terminal = true;       // the output is a terminal
+    bool no_color_env = false;  // NO_COLOR is set
+    bool expected;
   } cases[] = {
-      {colour_mode_t::automatic, true, false, true},  {colour_mode_t::automatic, false, false, false},
-      {colour_mode_t::automatic, true, true, false},  {colour_mode_t::never, true, false, false},
-      {colour_mode_t::always, false, true, true},
+      {.expected = true},
+      {.terminal = false, .expected = false},
+      {.no_color_env = true, .expected = false},
+      {.mode = colour_mode_t::never, .expected = false},
+      {.mode = colour_mode_t::always, .terminal = false, .no_color_env = true, .expected = true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(use_colour(c.mode, c.terminal, c.no_color_env), c.expected)

@@ -51,14 +51,18 @@ TEST(XptgenIdlTest, ReadsInterfacesMethodsAndParameters) {
   const auto& p = itf.methods[0].params;
   ASSERT_EQ(p.size(), 7u);
   struct expected_t {
-    bool in, out;
-    base_type_t type;
     const char* name;
+    base_type_t type;
+    bool in = true;
+    bool out = false;
   } expected[] = {
-      {true, false, base_type_t::interface, "a"}, {true, false, base_type_t::a_string, "b"},
-      {false, true, base_type_t::a_string, "c"},  {false, true, base_type_t::boolean, "d"},
-      {true, true, base_type_t::uint64, "e"},     {true, false, base_type_t::string, "f"},
-      {true, false, base_type_t::interface, "g"},
+      {.name = "a", .type = base_type_t::interface},
+      {.name = "b", .type = base_type_t::a_string},
+      {.name = "c", .type = base_type_t::a_string, .in = false, .out = true},
+      {.name = "d", .type = base_type_t::boolean, .in = false, .out = true},
+      {.name = "e", .type = base_type_t::uint64, .out = true},
+      {.name = "f", .type = base_type_t::string},
+      {.name = "g", .type = base_type_t::interface},
   };
   for (size_t i = 0; i < p.size(); ++i) {
     EXPECT_EQ(p[i].in, expected[i].in) << i;
