@@ -146,9 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(IconSettingsDialog, InitialStateFollowsTheValue) {
   const struct {
     int value;
-    bool c907, c908, c909, enabled908;
-  } cases[] = {{0, true, false, false, true}, {1, true, true, false, true}, {2, false, false, true, false},
-               {7, true, false, false, true}};
+    bool c907 = false;  // checked: show the icon
+    bool c908 = false;  // checked: not on this page
+    bool c909 = false;  // checked: never prompt
+    bool enabled908 = true;
+  } cases[] = {{.value = 0, .c907 = true},
+               {.value = 1, .c907 = true, .c908 = true},
+               {.value = 2, .c909 = true, .enabled908 = false},
+               {.value = 7, .c907 = true}};
   for (const auto& c : cases) {
     wchar_t title[64] = {};
     bool c907 = false, c908 = false, c909 = false, enabled908 = false, visible908 = true;

@@ -289,12 +289,24 @@ TEST(ScanQuality, TableOfHints) {
 TEST(IconImages, ChosenByStateAndFlags) {
   const struct {
     int state;
-    bool clickable, inside;
+    bool clickable = false;
+    bool inside = false;  // the cursor is over the icon
     int image;
-  } cases[] = {{2, true, false, 5},  {2, false, false, 5}, {3, true, false, 4},  {3, false, false, 2},
-               {4, true, false, 3},  {5, false, false, 1}, {6, true, true, 3},   {9, false, false, 1},
-               {10, true, false, 6}, {10, true, true, 5},  {10, false, true, 0}, {0, false, false, 6},
-               {1, true, false, 6}};
+  } cases[] = {
+      {.state = 2, .clickable = true, .image = 5},
+      {.state = 2, .image = 5},
+      {.state = 3, .clickable = true, .image = 4},
+      {.state = 3, .image = 2},
+      {.state = 4, .clickable = true, .image = 3},
+      {.state = 5, .image = 1},
+      {.state = 6, .clickable = true, .inside = true, .image = 3},
+      {.state = 9, .image = 1},
+      {.state = 10, .clickable = true, .image = 6},
+      {.state = 10, .clickable = true, .inside = true, .image = 5},
+      {.state = 10, .inside = true, .image = 0},
+      {.state = 0, .image = 6},
+      {.state = 1, .clickable = true, .image = 6},
+  };
   for (const auto& c : cases)
     EXPECT_EQ(image_for_state(c.state, c.clickable, c.inside), c.image) << c.state << c.clickable << c.inside;
 }
@@ -358,9 +370,10 @@ TEST_F(IconTest, DeactivationToAnotherWindowEndsClicks) {
 
 struct move_case_t {
   const char* name;
-  int x, y;
-  bool drop_content;
-  bool visible;
+  int x = 0;
+  int y = 0;
+  bool drop_content = false;  // the content window goes away
+  bool visible = false;       // the icon afterwards
 };
 
 class BrowserMoved : public IconTest, public ::testing::WithParamInterface<move_case_t> {};
@@ -374,13 +387,13 @@ TEST_P(BrowserMoved, IconShowsOnlyWithContentAndOnAMonitor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, BrowserMoved,
-                         ::testing::Values(move_case_t{"on_screen", 10, 10, false, true},
-                                           move_case_t{"origin", 0, 0, false, true},
-                                           move_case_t{"minimised_position", -32000, -32000, false, false},
-                                           move_case_t{"partly_left_of_the_monitor", -1, 5, false, true},
-                                           move_case_t{"partly_above_the_monitor", 5, -1, false, true},
-                                           move_case_t{"far_beyond_every_monitor", 30000, 30000, false, false},
-                                           move_case_t{"content_gone", 10, 10, true, false}),
+                         ::testing::Values(move_case_t{.name = "on_screen", .x = 10, .y = 10, .visible = true},
+                                           move_case_t{.name = "origin", .x = 0, .y = 0, .visible = true},
+                                           move_case_t{.name = "minimised_position", .x = -32000, .y = -32000},
+                                           move_case_t{.name = "partly_left_of_the_monitor", .x = -1, .y = 5, .visible = true},
+                                           move_case_t{.name = "partly_above_the_monitor", .x = 5, .y = -1, .visible = true},
+                                           move_case_t{.name = "far_beyond_every_monitor", .x = 30000, .y = 30000},
+                                           move_case_t{.name = "content_gone", .x = 10, .y = 10, .drop_content = true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(IconTest, HiddenByWindowPosShowsAgainOnAGoodOne) {

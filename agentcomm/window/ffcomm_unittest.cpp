@@ -373,8 +373,9 @@ TEST_F(CommWindowTest, HookMessagesAreUnwrappedFromThePointerOrTheProperties) {
 struct command_case_t {
   const char* name;
   LPARAM command;
-  bool trained, passwordchange;
-  const char* slot;  // nullptr: nothing
+  bool trained = false;
+  bool passwordchange = false;
+  const char* slot = nullptr;  // nullptr: nothing
 };
 class MenuCommand : public CommWindowTest, public ::testing::WithParamInterface<command_case_t> {};
 
@@ -392,21 +393,21 @@ TEST_P(MenuCommand, RunsItsAction) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MenuCommand,
-    ::testing::Values(command_case_t{"addprofile", iconcmd_addprofile, false, false, "onaddprofile"},
-                      command_case_t{"editprofile", iconcmd_editprofile, false, false, "oneditprofile"},
-                      command_case_t{"startFLM", iconcmd_startFLM, false, false, "onstartFLM"},
-                      command_case_t{"product_runs_nothing", iconcmd_product, false, false, nullptr},
-                      command_case_t{"dontprompttrainG", iconcmd_dontprompttrainG, false, false, "ondontprompttrainG"},
-                      command_case_t{"dontprompttrainL", iconcmd_dontprompttrainL, false, false, "ondontprompttrainL"},
-                      command_case_t{"help", iconcmd_help, false, false, "onhelp"},
-                      command_case_t{"iconsettings", iconcmd_showiconsettings, false, false, "onshowiconsettings"},
-                      command_case_t{"requestfillin", iconcmd_requestfillin, false, false, "onrequestfillin"},
-                      command_case_t{"dblclk_trained", iconcmd_mousestate_dblclk, true, true, "onrequestfillin"},
-                      command_case_t{"dblclk_passwordchange", iconcmd_mousestate_dblclk, false, true, "onstarttrainingpsw"},
-                      command_case_t{"dblclk_unknown_page", iconcmd_mousestate_dblclk, false, false, "onstarttraining"},
-                      command_case_t{"starttrainingpsw", iconcmd_starttrainingpsw, false, false, "onstarttrainingpsw"},
-                      command_case_t{"above_range", iconcmd_starttrainingpsw + 1, false, false, nullptr},
-                      command_case_t{"below_range", iconcmd_addprofile - 1, false, false, nullptr}),
+    ::testing::Values(command_case_t{.name = "addprofile", .command = iconcmd_addprofile, .slot = "onaddprofile"},
+                      command_case_t{.name = "editprofile", .command = iconcmd_editprofile, .slot = "oneditprofile"},
+                      command_case_t{.name = "startFLM", .command = iconcmd_startFLM, .slot = "onstartFLM"},
+                      command_case_t{.name = "product_runs_nothing", .command = iconcmd_product},
+                      command_case_t{.name = "dontprompttrainG", .command = iconcmd_dontprompttrainG, .slot = "ondontprompttrainG"},
+                      command_case_t{.name = "dontprompttrainL", .command = iconcmd_dontprompttrainL, .slot = "ondontprompttrainL"},
+                      command_case_t{.name = "help", .command = iconcmd_help, .slot = "onhelp"},
+                      command_case_t{.name = "iconsettings", .command = iconcmd_showiconsettings, .slot = "onshowiconsettings"},
+                      command_case_t{.name = "requestfillin", .command = iconcmd_requestfillin, .slot = "onrequestfillin"},
+                      command_case_t{.name = "dblclk_trained", .command = iconcmd_mousestate_dblclk, .trained = true, .passwordchange = true, .slot = "onrequestfillin"},
+                      command_case_t{.name = "dblclk_passwordchange", .command = iconcmd_mousestate_dblclk, .passwordchange = true, .slot = "onstarttrainingpsw"},
+                      command_case_t{.name = "dblclk_unknown_page", .command = iconcmd_mousestate_dblclk, .slot = "onstarttraining"},
+                      command_case_t{.name = "starttrainingpsw", .command = iconcmd_starttrainingpsw, .slot = "onstarttrainingpsw"},
+                      command_case_t{.name = "above_range", .command = iconcmd_starttrainingpsw + 1},
+                      command_case_t{.name = "below_range", .command = iconcmd_addprofile - 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommWindowTest, DashboardCommandIsForwardedToTheAgent) {
@@ -431,8 +432,10 @@ TEST_F(CommWindowTest, MenuRequestAnswersTrainedAndTheStateWord) {
 
 struct word_case_t {
   const char* name;
-  bool trained, passwordchange, flag;
-  menu_switches_t switches;
+  bool trained = false;
+  bool passwordchange = false;
+  bool flag = false;
+  menu_switches_t switches = {};
   std::uint32_t word;
 };
 class MenuStateWord : public ::testing::TestWithParam<word_case_t> {};
@@ -446,19 +449,19 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MenuStateWord,
     ::testing::Values(
         // No deployment switch on: base 0x83.
-        word_case_t{"trained_flag", true, false, true, {}, 0xB3},
-        word_case_t{"trained_noflag", true, false, false, {}, 0xB1},
-        word_case_t{"untrained_flag", false, false, true, {}, 0xB2},
-        word_case_t{"passwordchange_noflag", false, true, false, {}, 0xF0},
+        word_case_t{.name = "trained_flag", .trained = true, .flag = true, .word = 0xB3},
+        word_case_t{.name = "trained_noflag", .trained = true, .word = 0xB1},
+        word_case_t{.name = "untrained_flag", .flag = true, .word = 0xB2},
+        word_case_t{.name = "passwordchange_noflag", .passwordchange = true, .word = 0xF0},
         // Personal mode: base 7.
-        word_case_t{"personal_trained", true, false, true, {true, false, false, false, false}, 0x37},
-        word_case_t{"personal_untrained", false, false, false, {true, false, false, false, false}, 0x34},
+        word_case_t{.name = "personal_trained", .trained = true, .flag = true, .switches = {.personalmode = true}, .word = 0x37},
+        word_case_t{.name = "personal_untrained", .switches = {.personalmode = true}, .word = 0x34},
         // Kiosk installed or single sign-on allowed alone: base 3.
-        word_case_t{"kiosk_installed", true, false, true, {false, true, false, false, false}, 0x33},
-        word_case_t{"sso_untrained", false, false, true, {false, false, false, false, true}, 0x32},
+        word_case_t{.name = "kiosk_installed", .trained = true, .flag = true, .switches = {.kioskinstalled = true}, .word = 0x33},
+        word_case_t{.name = "sso_untrained", .flag = true, .switches = {.allow_sso = true}, .word = 0x32},
         // Kiosk logon or workgroup: base 0x83 again.
-        word_case_t{"kiosk_logon", true, false, true, {false, true, true, false, false}, 0xB3},
-        word_case_t{"workgroup", false, true, true, {false, false, false, true, true}, 0xF2}),
+        word_case_t{.name = "kiosk_logon", .trained = true, .flag = true, .switches = {.kioskinstalled = true, .kiosklogon = true}, .word = 0xB3},
+        word_case_t{.name = "workgroup", .passwordchange = true, .flag = true, .switches = {.deskwithworkgroup = true, .allow_sso = true}, .word = 0xF2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommWindowTest, CallGateSendsOneCallPerDocumentAndTheAgentAnswers) {
