@@ -1,12 +1,15 @@
-// Pictures of the feedback UI on a browser stand-in: a logon page with the icon beside its password
-// field, the training prompt, the open menu of a trained page and both dialogs. Run under Wine's X11
-// driver by "./run screenshots", which takes each picture when this program says a scene is ready:
+// Pictures of the feedback UI in a browser stand-in on a desktop: a logon page with the icon beside
+// its password field, the training prompt, the open menu of a trained page, both dialogs, the page
+// scrolled so that the icon is clipped to the content area, and the icon and training prompt at
+// 144 dpi. Run under Wine's X11 driver by "./run screenshots", which takes each picture when this
+// program says a scene is ready:
 //
 //   feedback_screens.exe HANDSHAKE_FOLDER
 //
 // For each scene the program writes "<scene>.ready" (the screen rectangle to keep: x y width height)
-// and waits for "<scene>.done". After the first scene it reads the capture "login.bmp" and checks that
-// the icon's pixels lie beside the password field; the exit code says whether they do.
+// and waits for "<scene>.done". It reads two captures back: "login.bmp", to check that the icon's
+// pixels lie beside the password field, and "scrolled.bmp", to check that none of them lie outside
+// the content area; the exit code says whether both hold.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -22,6 +25,8 @@
 #include "agentcomm/transport/RegisteredMessages.h"
 #include "feedback/FeedbackUI.h"
 #include "feedback/WindowTracking.h"
+#include "feedback/ui_handles.h"
+#include "tracecore/win_handles.h"
 
 namespace {
 
@@ -123,59 +128,128 @@ class modal_scene_t {
   DWORD since_ = 0;
 };
 
-// --- the browser stand-in ---------------------------------------------------------------------
+// --- the desktop and the browser stand-in ----------------------------------------------------
 
-HFONT font(int height, int weight) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
+void delete_gdi_object(HGDIOBJ h) noexcept { DeleteObject(h); }
+template <class T>
+using unique_gdi = tracecore::unique_any<tracecore::null_none<T, &delete_gdi_object>>;
+using unique_hfont = unique_gdi<HFONT>;
+using unique_hbrush = unique_gdi<HBRUSH>;
+
+unique_hfont font(int height, int weight, bool underline = false, const wchar_t* face = L"Tahoma",
+                  DWORD charset = DEFAULT_CHARSET) {
+  return unique_hfont(CreateFontW(height, 0, 0, 0, weight, FALSE, underline, FALSE, charset, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, face));
 }
 
-// A content window showing a logon page with real edit controls.
+void register_class(const wchar_t* name, WNDPROC proc, HBRUSH background) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  RegisterClassExW(&wc);
+}
+
+// The user's desktop behind the browser (no window manager draws one): the whole screen in the
+// desktop colour, at the bottom of the z-order, never active.
+class desktop_t {
+ public:
+  desktop_t() {
+    register_class(L"KxScreensDesktop", DefWindowProcW, GetSysColorBrush(COLOR_DESKTOP));
+    hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"KxScreensDesktop", L"", WS_POPUP, 0, 0,
+                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    SetWindowPos(hwnd_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  }
+  ~desktop_t() { DestroyWindow(hwnd_); }
+  desktop_t(const desktop_t&) = delete;
+  desktop_t& operator=(const desktop_t&) = delete;
+
+ private:
+  HWND hwnd_ = nullptr;
+};
+
+// Where the browser window and its page's parts lie. Page coordinates are those of the unscrolled
+// page; the controls' x positions count from the page's left edge.
+namespace layout {
+constexpr RECT kFrame{120, 80, 1144, 780};  // the browser window on the screen: 1024 x 700
+constexpr int kDesktopAround = 16;          // the desktop shown around it in the pictures
+constexpr int kToolbar = 40;                // navigation buttons and address bar above the page
+constexpr int kPageHeight = 960;            // the page is longer than the content area
+constexpr int kBanner = 72;                 // the site's banner across the top of the page
+constexpr int kLeft = 60;                   // the logon column
+constexpr int kFieldWidth = 300, kFieldHeight = 26;
+constexpr int kUserY = 204, kPasswordY = 268, kButtonY = 322;
+constexpr int kSideWidth = 340;  // the security note right of the logon column
+}  // namespace layout
+
+// A browser window: a frame of the browser's class with back and forward buttons and an address
+// bar above a content window of the browser's content class, showing a bank's logon page with real
+// edit controls.
 class page_t {
  public:
   page_t() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &page_t::frame_proc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = L"MozillaUIWindowClass";
-    RegisterClassExW(&wc);
-    wc.lpfnWndProc = &page_t::content_proc;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = L"MozillaContentWindowClass";
-    RegisterClassExW(&wc);
+    register_class(L"MozillaUIWindowClass", &page_t::frame_proc, GetSysColorBrush(COLOR_BTNFACE));
+    register_class(L"MozillaContentWindowClass", &page_t::content_proc, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
 
-    frame_ = CreateWindowExW(0, L"MozillaUIWindowClass", L"Example Bank - Log on - Test Browser",
-                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 60, 40, 640, 440, nullptr, nullptr, instance, nullptr);
+    const RECT& f = layout::kFrame;
+    frame_ = CreateWindowExW(0, L"MozillaUIWindowClass", L"Example Bank - Log on", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                             f.left, f.top, f.right - f.left, f.bottom - f.top, nullptr, nullptr, instance, nullptr);
+    SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     RECT client{};
     GetClientRect(frame_, &client);
-    // An address bar above the page.
-    address_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"https://bank.example.com/logon", WS_CHILD | WS_VISIBLE | ES_READONLY,
-                               8, 6, client.right - 16, 24, frame_, nullptr, instance, nullptr);
-    content_ = CreateWindowExW(0, L"MozillaContentWindowClass", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 36,
-                               client.right, client.bottom - 36, frame_, nullptr, instance, nullptr);
-    heading_font_ = font(26, FW_BOLD);
-    text_font_ = font(15, FW_NORMAL);
+    const auto child = [&](DWORD ex, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h) {
+      return CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, frame_, nullptr, instance, nullptr);
+    };
+    // Marlett's "3" and "4" are the left and right arrows.
+    back_button_ = child(0, L"BUTTON", L"3", BS_PUSHBUTTON, 8, 6, 32, 28);
+    forward_button_ = child(0, L"BUTTON", L"4", BS_PUSHBUTTON | WS_DISABLED, 42, 6, 32, 28);
+    address_ = child(WS_EX_CLIENTEDGE, L"EDIT", L"https://bank.example.com/logon", ES_READONLY | ES_AUTOHSCROLL, 84, 7,
+                     client.right - 92, 26);
+    content_ = child(0, L"MozillaContentWindowClass", L"", WS_CLIPCHILDREN | WS_VSCROLL, 0, layout::kToolbar, client.right,
+                     client.bottom - layout::kToolbar);
     SetWindowLongPtrW(content_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    user_ = field(L"alice@example.com", 130, 0);
-    password_ = field(L"secret-password", 196, ES_PASSWORD);
-    button_ = CreateWindowExW(0, L"BUTTON", L"Log on", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 40, 246, 96, 30,
-                              content_, nullptr, instance, nullptr);
-    for (HWND h : {address_, user_, password_, button_}) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(text_font_), TRUE);
+
+    arrows_font_ = font(16, FW_NORMAL, false, L"Marlett", SYMBOL_CHARSET);
+    banner_font_ = font(30, FW_BOLD);
+    title_font_ = font(21, FW_BOLD);
+    bold_font_ = font(15, FW_BOLD);
+    text_font_ = font(15, FW_NORMAL);
+    link_font_ = font(15, FW_NORMAL, true);
+    small_font_ = font(13, FW_NORMAL);
+    banner_brush_.reset(CreateSolidBrush(kBannerColour));
+    note_brush_.reset(CreateSolidBrush(RGB(238, 243, 250)));
+
+    const auto on_page = [&](const wchar_t* cls, const wchar_t* text, DWORD ex, DWORD style, int y, int w, int h) {
+      HWND made = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, layout::kLeft, y, w, h, content_, nullptr,
+                                  instance, nullptr);
+      controls_.push_back({made, layout::kLeft, y});
+      return made;
+    };
+    on_page(L"EDIT", L"alice@example.com", WS_EX_CLIENTEDGE, ES_AUTOHSCROLL, layout::kUserY, layout::kFieldWidth,
+                    layout::kFieldHeight);
+    password_ = on_page(L"EDIT", L"secret-password", WS_EX_CLIENTEDGE, ES_AUTOHSCROLL | ES_PASSWORD, layout::kPasswordY,
+                        layout::kFieldWidth, layout::kFieldHeight);
+    on_page(L"BUTTON", L"Log on", 0, BS_DEFPUSHBUTTON, layout::kButtonY, 96, 30);
+    for (const auto& c : controls_) SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(text_font_.get()), TRUE);
+    SendMessageW(address_, WM_SETFONT, reinterpret_cast<WPARAM>(text_font_.get()), TRUE);
+    for (HWND h : {back_button_, forward_button_}) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(arrows_font_.get()), TRUE);
+    scroll_to(0);
+
     ShowWindow(frame_, SW_SHOWNORMAL);
     UpdateWindow(frame_);
     SetForegroundWindow(frame_);
   }
-  ~page_t() {
-    DestroyWindow(frame_);
-    DeleteObject(heading_font_);
-    DeleteObject(text_font_);
-  }
+  ~page_t() { DestroyWindow(frame_); }
+  page_t(const page_t&) = delete;
+  page_t& operator=(const page_t&) = delete;
+
   HWND frame() const { return frame_; }
+  HWND content() const { return content_; }
   HWND password() const { return password_; }
   // The password field in client coordinates of the content window, as the page reports it.
   RECT password_rect() const {
@@ -189,26 +263,31 @@ class page_t {
     heading_ = text;
     InvalidateRect(content_, nullptr, TRUE);
   }
-  HWND content() const { return content_; }
   // The page scrolled down by |dy| pixels: its controls and texts move up.
   void scroll_to(int dy) {
     scroll_ = dy;
-    const struct {
-      HWND h;
-      int y;
-    } rows[] = {{user_, 130}, {password_, 196}, {button_, 246}};
-    for (const auto& r : rows) SetWindowPos(r.h, nullptr, 40, r.y - dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const auto& c : controls_)
+      SetWindowPos(c.hwnd, nullptr, c.x, c.y - dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(content_, &client);
+    SCROLLINFO bar{sizeof bar, SIF_ALL, 0, layout::kPageHeight - 1, static_cast<UINT>(client.bottom), dy, 0};
+    SetScrollInfo(content_, SB_VERT, &bar, TRUE);
     InvalidateRect(content_, nullptr, TRUE);
     UpdateWindow(content_);
   }
+  // How far the page scrolls for the password field to lie half under the content's top edge.
+  static int half_under_the_top() { return layout::kPasswordY + layout::kFieldHeight / 2; }
 
  private:
-  HWND field(const wchar_t* text, int y, DWORD style) {
-    return CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", text, WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | style, 40, y, 260, 26,
-                           content_, nullptr, GetModuleHandleW(nullptr), nullptr);
-  }
+  static constexpr COLORREF kBannerColour = RGB(20, 60, 120), kText = RGB(40, 40, 40), kLink = RGB(20, 90, 180);
+
   static LRESULT CALLBACK frame_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* self = reinterpret_cast<page_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    // The address bar is read-only but drawn white, as browsers do.
+    if (msg == WM_CTLCOLORSTATIC && self && reinterpret_cast<HWND>(lparam) == self->address_) {
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
     const LRESULT r = DefWindowProcW(hwnd, msg, wparam, lparam);
     if (self && self->forward_ && (msg == WM_ACTIVATE || msg == WM_SHOWWINDOW || msg == WM_WINDOWPOSCHANGED))
       self->forward_->handle_message(msg, wparam, lparam);
@@ -219,27 +298,108 @@ class page_t {
     if (msg == WM_PAINT && self) {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(hwnd, &ps);
-      SetBkMode(dc, TRANSPARENT);
-      HGDIOBJ old = SelectObject(dc, self->heading_font_);
-      SetTextColor(dc, RGB(20, 60, 120));
-      const int dy = self->scroll_;
-      TextOutW(dc, 40, 30 - dy, self->heading_.c_str(), static_cast<int>(self->heading_.size()));
-      SelectObject(dc, self->text_font_);
-      SetTextColor(dc, RGB(40, 40, 40));
-      TextOutW(dc, 40, 74 - dy, L"Please log on to your accounts.", 31);
-      TextOutW(dc, 40, 110 - dy, L"User name", 9);
-      TextOutW(dc, 40, 176 - dy, L"Password", 8);
-      TextOutW(dc, 40, 296 - dy, L"Forgot your password? Call us on 0100 000 000.", 46);
-      SelectObject(dc, old);
+      self->paint(hwnd, dc);
       EndPaint(hwnd, &ps);
       return 0;
     }
     return DefWindowProcW(hwnd, msg, wparam, lparam);
   }
 
-  HWND frame_ = nullptr, address_ = nullptr, content_ = nullptr;
-  HWND user_ = nullptr, password_ = nullptr, button_ = nullptr;
-  HFONT heading_font_ = nullptr, text_font_ = nullptr;
+  // The page: the bank's banner, the logon column with the fields' labels, a security note beside
+  // it, three offers, frequent questions and the footer.
+  void paint(HWND hwnd, HDC dc) const {
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const int width = client.right, dy = scroll_;
+    SetBkMode(dc, TRANSPARENT);
+    const auto text = [&](HFONT f, COLORREF colour, int x, int y, const wchar_t* s) {
+      ffui::select_object_t chosen(dc, f);
+      SetTextColor(dc, colour);
+      TextOutW(dc, x, y - dy, s, lstrlenW(s));
+    };
+    const auto block = [&](HFONT f, COLORREF colour, RECT r, const wchar_t* s, UINT format = DT_WORDBREAK) {
+      ffui::select_object_t chosen(dc, f);
+      SetTextColor(dc, colour);
+      OffsetRect(&r, 0, -dy);
+      DrawTextW(dc, s, -1, &r, format | DT_NOPREFIX);
+    };
+    const auto box = [&](RECT r, HBRUSH fill, COLORREF edge) {
+      OffsetRect(&r, 0, -dy);
+      FillRect(dc, &r, fill);
+      unique_hbrush frame(CreateSolidBrush(edge));
+      FrameRect(dc, &r, frame.get());
+    };
+    const auto rule = [&](int y) {
+      RECT r{layout::kLeft, y - dy, width - layout::kLeft, y - dy + 1};
+      FillRect(dc, &r, GetSysColorBrush(COLOR_BTNSHADOW));
+    };
+
+    // The banner with the bank's name and its sections.
+    RECT banner{0, -dy, width, layout::kBanner - dy};
+    FillRect(dc, &banner, banner_brush_.get());
+    text(banner_font_.get(), RGB(255, 255, 255), layout::kLeft, 20, heading_.c_str());
+    block(text_font_.get(), RGB(200, 215, 240), {width - 520, 28, width - layout::kLeft, 50},
+          L"Accounts      Cards      Loans      Savings      Help", DT_RIGHT | DT_SINGLELINE);
+
+    // The logon column.
+    const int x = layout::kLeft;
+    text(title_font_.get(), kBannerColour, x, 104, L"Log on to online banking");
+    text(text_font_.get(), kText, x, 142, L"Please log on to your accounts.");
+    text(text_font_.get(), kText, x, layout::kUserY - 22, L"User name");
+    text(text_font_.get(), kText, x, layout::kPasswordY - 22, L"Password");
+    text(text_font_.get(), kText, x, 372, L"Forgot your password? Call us on 0100 000 000.");
+    text(link_font_.get(), kLink, x, 396, L"Register for online banking");
+
+    // The security note.
+    const RECT note{width - layout::kLeft - layout::kSideWidth, 104, width - layout::kLeft, 300};
+    box(note, note_brush_.get(), RGB(200, 212, 230));
+    text(bold_font_.get(), kBannerColour, note.left + 20, note.top + 18, L"Your security");
+    block(text_font_.get(), kText, {note.left + 20, note.top + 46, note.right - 20, note.bottom - 12},
+          L"Example Bank never asks for your password by e-mail or on the phone.\n\nBefore you log on, check "
+          L"that the address bar shows https://bank.example.com.");
+
+    // Three offers side by side.
+    rule(440);
+    const struct {
+      const wchar_t* title;
+      const wchar_t* body;
+    } offers[] = {{L"Banking on the go", L"Check your balance and pay bills from your phone with the Example Bank app."},
+                  {L"Savings accounts", L"Put money aside every month and watch it grow at 2.1% a year."},
+                  {L"Card services", L"Block a lost card, order a new PIN or change your limit online."}};
+    const int column = (width - 2 * layout::kLeft) / 3;
+    for (int i = 0; i < 3; ++i) {
+      const int left = x + i * column;
+      text(bold_font_.get(), kBannerColour, left, 462, offers[i].title);
+      block(text_font_.get(), kText, {left, 486, left + column - 30, 560}, offers[i].body);
+    }
+
+    // Frequent questions.
+    rule(590);
+    text(title_font_.get(), kBannerColour, x, 610, L"Frequent questions");
+    const wchar_t* questions[] = {L"How do I reset my password?", L"What do I do if my card is lost or stolen?",
+                                  L"How can I change my address?", L"Where can I find my account statements?",
+                                  L"How do I set up a standing order?"};
+    int y = 648;
+    for (const wchar_t* q : questions) {
+      text(link_font_.get(), kLink, x, y, q);
+      y += 28;
+    }
+
+    // The footer at the end of the page.
+    rule(layout::kPageHeight - 60);
+    text(small_font_.get(), RGB(110, 110, 110), x, layout::kPageHeight - 44,
+         L"\x00a9 Example Bank    Privacy    Security    Accessibility    Contact us");
+  }
+
+  struct control_t {
+    HWND hwnd;
+    int x, y;  // on the unscrolled page
+  };
+  HWND frame_ = nullptr, back_button_ = nullptr, forward_button_ = nullptr, address_ = nullptr, content_ = nullptr;
+  HWND password_ = nullptr;
+  std::vector<control_t> controls_;
+  unique_hfont arrows_font_, banner_font_, title_font_, bold_font_, text_font_, link_font_, small_font_;
+  unique_hbrush banner_brush_, note_brush_;
   ffagent_window::feedback_i* forward_ = nullptr;
   std::wstring heading_ = L"Example Bank";
   int scroll_ = 0;
@@ -389,6 +549,7 @@ int wmain(int argc, wchar_t** argv) {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&icc);
 
+  desktop_t desktop;
   page_t page;
   comm_t comm;
   auto ui = ffagent_window::make_feedback_ui();
@@ -398,7 +559,7 @@ int wmain(int argc, wchar_t** argv) {
   pump_for(300);
   SetForegroundWindow(page.frame());
   ui->set_attach(page.password_rect());
-  const RECT frame = grown(window_rect(page.frame()), 12);
+  const RECT frame = grown(window_rect(page.frame()), layout::kDesktopAround);
 
   // 1. A recognised logon page: the icon beside the password field.
   ui->show(kDomain, ffagent_window::icon_trained);
@@ -448,7 +609,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // 6. The page scrolled: the password field half under the content's top edge, the icon clipped.
   ui->hide();
-  page.scroll_to(206);
+  page.scroll_to(page_t::half_under_the_top());
   ui->show(kDomain, ffagent_window::icon_trained);
   ui->set_attach(page.password_rect());
   pump_for(300);
